@@ -1,0 +1,4 @@
+#pragma once
+
+void PrintUsage();
+void PrintCommandHelp(const char* command);

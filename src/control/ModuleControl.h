@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+
+#include "card/ReaderSession.h"
+
+// Codes of the identified module; the same code space as ControlMode.
+namespace module_type {
+constexpr std::uint8_t kST23R160 = 1;
+constexpr std::uint8_t kST23L80 = 3;
+constexpr std::uint8_t kST31H320 = 5;
+}  // namespace module_type
+
+// Identifies the module, checks it against controlMode, checks its state and
+// runs the key or non-key control (and, for the ST23 modules, the final
+// check). Returns 0 with the module's type in *moduleType, 0xA004 when the
+// module failed a comparison, or the failing exchange's own code.
+ResultCode ModuleControl(std::int32_t keyControl, std::uint8_t controlMode, std::uint8_t* moduleType);

@@ -1,0 +1,219 @@
+#include "support/FakePcsc.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+Bytes HexBytes(const std::string& text)
+{
+    Bytes bytes;
+    int high = -1;
+    for (char c : text) {
+        if (std::isxdigit(static_cast<unsigned char>(c)) == 0) {
+            continue;
+        }
+        const int digit = std::isdigit(static_cast<unsigned char>(c)) != 0
+                              ? c - '0'
+                              : std::toupper(static_cast<unsigned char>(c)) - 'A' + 10;
+        if (high < 0) {
+            high = digit;
+        } else {
+            bytes.push_back(static_cast<std::uint8_t>(high * 16 + digit));
+            high = -1;
+        }
+    }
+    return bytes;
+}
+
+std::string HexString(const std::uint8_t* data, std::size_t length)
+{
+    std::string text;
+    char piece[3];
+    for (std::size_t i = 0; i < length; ++i) {
+        std::snprintf(piece, sizeof piece, "%02X", data[i]);
+        text += piece;
+    }
+    return text;
+}
+
+std::string HexString(const Bytes& bytes)
+{
+    return HexString(bytes.data(), bytes.size());
+}
+
+FakePcsc& FakePcsc::Get()
+{
+    static FakePcsc fake;
+    return fake;
+}
+
+void FakePcsc::Reset()
+{
+    establishResult = SCARD_S_SUCCESS;
+    connectResult = SCARD_S_SUCCESS;
+    activeProtocol = SCARD_PROTOCOL_T1;
+    getAttribResult = SCARD_S_SUCCESS;
+    statusResult = SCARD_S_SUCCESS;
+    atr = HexBytes("3B 8A 80 01 80 31 F8 73 F7 41 E0 82 90 00 9B");
+    beginResult = SCARD_S_SUCCESS;
+    endResult = SCARD_S_SUCCESS;
+    disconnectResult = SCARD_S_SUCCESS;
+    exchanges.clear();
+    calls.clear();
+    commands.clear();
+    nextExchange = 0;
+    unexpected = 0;
+    badArguments = 0;
+}
+
+FakePcsc& FakePcsc::Answer(const std::string& commandHex, const std::string& answerHex, LONG result)
+{
+    return Answer(HexBytes(commandHex), HexBytes(answerHex), result);
+}
+
+FakePcsc& FakePcsc::Answer(const Bytes& command, const Bytes& answer, LONG result)
+{
+    exchanges.push_back(Exchange{command, answer, result});
+    return *this;
+}
+
+namespace {
+
+std::string Format(const char* format, unsigned long long value)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+LONG ReturnAtr(const Bytes& atr, BYTE* buffer, DWORD* length)
+{
+    if (*length < atr.size()) {
+        *length = static_cast<DWORD>(atr.size());
+        return SCARD_E_INSUFFICIENT_BUFFER;
+    }
+    std::copy(atr.begin(), atr.end(), buffer);
+    *length = static_cast<DWORD>(atr.size());
+    return SCARD_S_SUCCESS;
+}
+
+}  // namespace
+
+namespace pcsc {
+
+LONG EstablishContext(DWORD scope, SCARDCONTEXT* context)
+{
+    FakePcsc& fake = FakePcsc::Get();
+    fake.calls.push_back(Format("EstablishContext scope=%llu", scope));
+    if (fake.establishResult == SCARD_S_SUCCESS) {
+        *context = FakePcsc::kContext;
+    }
+    return fake.establishResult;
+}
+
+LONG Connect(SCARDCONTEXT context, const char* readerName, DWORD shareMode, DWORD preferredProtocols,
+             SCARDHANDLE* card, DWORD* activeProtocol)
+{
+    FakePcsc& fake = FakePcsc::Get();
+    if (context != FakePcsc::kContext) {
+        ++fake.badArguments;
+    }
+    fake.calls.push_back(std::string("Connect reader=") + readerName + Format(" share=%llu", shareMode) +
+                         Format(" protocols=%llu", preferredProtocols));
+    if (fake.connectResult == SCARD_S_SUCCESS) {
+        *card = FakePcsc::kCard;
+        *activeProtocol = fake.activeProtocol;
+    }
+    return fake.connectResult;
+}
+
+LONG GetAttrib(SCARDHANDLE card, DWORD attribute, BYTE* buffer, DWORD* length)
+{
+    FakePcsc& fake = FakePcsc::Get();
+    if (card != FakePcsc::kCard) {
+        ++fake.badArguments;
+    }
+    fake.calls.push_back(Format("GetAttrib %08llX", attribute) + Format(" size=%llu", *length));
+    if (fake.getAttribResult != SCARD_S_SUCCESS) {
+        return fake.getAttribResult;
+    }
+    return ReturnAtr(fake.atr, buffer, length);
+}
+
+LONG StatusAtr(SCARDHANDLE card, BYTE* atr, DWORD* atrLength)
+{
+    FakePcsc& fake = FakePcsc::Get();
+    if (card != FakePcsc::kCard) {
+        ++fake.badArguments;
+    }
+    fake.calls.push_back(Format("Status size=%llu", *atrLength));
+    if (fake.statusResult != SCARD_S_SUCCESS) {
+        return fake.statusResult;
+    }
+    return ReturnAtr(fake.atr, atr, atrLength);
+}
+
+LONG BeginTransaction(SCARDHANDLE card)
+{
+    FakePcsc& fake = FakePcsc::Get();
+    if (card != FakePcsc::kCard) {
+        ++fake.badArguments;
+    }
+    fake.calls.push_back("BeginTransaction");
+    return fake.beginResult;
+}
+
+LONG Transmit(SCARDHANDLE card, SendRecord sendRecord, const BYTE* command, DWORD commandLength, BYTE* response,
+              DWORD* responseLength)
+{
+    FakePcsc& fake = FakePcsc::Get();
+    if (card != FakePcsc::kCard || *responseLength != 258) {
+        ++fake.badArguments;
+    }
+    const Bytes sent(command, command + commandLength);
+    fake.commands.push_back(sent);
+    fake.calls.push_back(std::string("Transmit ") + (sendRecord == SendRecord::T0 ? "T0 " : "T1 ") +
+                         HexString(sent));
+
+    Bytes answer = HexBytes("6F 00");
+    LONG result = SCARD_S_SUCCESS;
+    if (fake.nextExchange < fake.exchanges.size() && fake.exchanges[fake.nextExchange].command == sent) {
+        answer = fake.exchanges[fake.nextExchange].answer;
+        result = fake.exchanges[fake.nextExchange].result;
+        ++fake.nextExchange;
+    } else {
+        ++fake.unexpected;
+    }
+    if (result != SCARD_S_SUCCESS) {
+        return result;
+    }
+    if (answer.size() > *responseLength) {
+        return SCARD_E_INSUFFICIENT_BUFFER;
+    }
+    std::copy(answer.begin(), answer.end(), response);
+    *responseLength = static_cast<DWORD>(answer.size());
+    return SCARD_S_SUCCESS;
+}
+
+LONG EndTransaction(SCARDHANDLE card, DWORD disposition)
+{
+    FakePcsc& fake = FakePcsc::Get();
+    if (card != FakePcsc::kCard) {
+        ++fake.badArguments;
+    }
+    fake.calls.push_back(Format("EndTransaction %llu", disposition));
+    return fake.endResult;
+}
+
+LONG Disconnect(SCARDHANDLE card, DWORD disposition)
+{
+    FakePcsc& fake = FakePcsc::Get();
+    if (card != FakePcsc::kCard) {
+        ++fake.badArguments;
+    }
+    fake.calls.push_back(Format("Disconnect %llu", disposition));
+    return fake.disconnectResult;
+}
+
+}  // namespace pcsc

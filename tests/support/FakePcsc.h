@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "card/Pcsc.h"
+
+using Bytes = std::vector<std::uint8_t>;
+
+// "80 FE 06 00 00" or "80FE060000" -> bytes.
+Bytes HexBytes(const std::string& text);
+// bytes -> "80FE060000".
+std::string HexString(const std::uint8_t* data, std::size_t length);
+std::string HexString(const Bytes& bytes);
+
+// A scripted PC/SC: each call answers from the script below and is recorded as
+// one line in calls, in call order. Transmit answers the scripted exchanges in
+// order; a command that differs from the scripted one, or one beyond the end of
+// the script, is answered 6F 00 and counted in unexpected.
+class FakePcsc {
+public:
+    struct Exchange {
+        Bytes command;
+        Bytes answer;  // data and status word, as SCardTransmit hands them back
+        LONG result = SCARD_S_SUCCESS;
+    };
+
+    static FakePcsc& Get();
+    FakePcsc() { Reset(); }
+    void Reset();
+
+    // Appends an exchange to the script.
+    FakePcsc& Answer(const std::string& commandHex, const std::string& answerHex, LONG result = SCARD_S_SUCCESS);
+    FakePcsc& Answer(const Bytes& command, const Bytes& answer, LONG result = SCARD_S_SUCCESS);
+
+    // Script.
+    LONG establishResult;
+    LONG connectResult;
+    DWORD activeProtocol;
+    LONG getAttribResult;
+    LONG statusResult;
+    Bytes atr;
+    LONG beginResult;
+    LONG endResult;
+    LONG disconnectResult;
+    std::vector<Exchange> exchanges;
+
+    // Record.
+    std::vector<std::string> calls;
+    std::vector<Bytes> commands;
+    std::size_t nextExchange;
+    int unexpected;
+    // Arguments that do not fit the connection (wrong context or card handle,
+    // wrong receive length) are counted here.
+    int badArguments;
+
+    static constexpr SCARDCONTEXT kContext = 0x1C0;
+    static constexpr SCARDHANDLE kCard = 0x2CA;
+};
