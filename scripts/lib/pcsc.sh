@@ -1,9 +1,11 @@
 # Bash functions that bring up the PC/SC service with the vpcd virtual reader
 # and a virtual module, and take down again only what they started.
-# Sourced by scripts/demo and tests/e2e/run-case. Every process started here
-# gets SIGTERM when the script that started it dies (setpriv --pdeathsig), so
-# a killed run leaves no daemon or module behind; the lock keeps the demo and
-# the end-to-end cases from using the virtual reader at the same time.
+# Sourced by scripts/demo and tests/e2e/run-case; safe under set -e. Every
+# process started here gets SIGTERM when the script that started it dies
+# (setpriv --pdeathsig), so a killed run leaves no daemon or module behind;
+# the lock keeps the demo and the end-to-end cases from using the virtual
+# reader at the same time. Start processes from the script's own shell, never
+# from a subshell such as $(...): they would die with the subshell.
 #
 # Before use set:
 #   PCSC_STATE  a private directory for logs and process ids
@@ -15,7 +17,9 @@ PCSC_READER="${PCSC_READER:-Virtual PCD 00 00}"
 PCSC_PORT="${PCSC_PORT:-35963}"
 PCSC_LOCK_FILE="${PCSC_LOCK_FILE:-/tmp/varnicle-vpcd.lock}"
 
-pcsc_lock_fd=
+# Open from the start, so that every process started here can be told to close
+# it: a leftover child must not hold the lock.
+exec {pcsc_lock_fd}>>"$PCSC_LOCK_FILE"
 pcsc_daemon_pid=
 pcsc_sim_pid=
 pcsc_sim_count=
@@ -26,7 +30,6 @@ pcsc_log() {
 
 # Waits (up to 5 minutes) until no other demo or test holds the virtual reader.
 pcsc_lock() {
-  exec {pcsc_lock_fd}>>"$PCSC_LOCK_FILE"
   if ! flock -w 300 "$pcsc_lock_fd"; then
     pcsc_log "the virtual reader stayed in use by another run (lock $PCSC_LOCK_FILE)"
     return 1
@@ -34,7 +37,7 @@ pcsc_lock() {
 }
 
 pcsc_probe() {
-  "$PCSC_TOOLS/varnicle-probe" "$@"
+  "$PCSC_TOOLS/varnicle-probe" "$@" {pcsc_lock_fd}>&-
 }
 
 # Starts pcscd in the foreground mode, in the background, unless a PC/SC
@@ -84,14 +87,14 @@ pcsc_stop() {
 # Sends SIGTERM to one process of ours and waits for it (SIGKILL after 5 s).
 pcsc_kill() {
   local pid=$1 i
-  kill -TERM "$pid" 2>/dev/null || { wait "$pid" 2>/dev/null; return 0; }
-  for i in $(seq 50); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -KILL "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null
-  return 0
+  if kill -TERM "$pid" 2>/dev/null; then
+    for i in $(seq 50); do
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill -KILL "$pid" 2>/dev/null || true
+  fi
+  wait "$pid" 2>/dev/null || true
 }
 
 # Starts the virtual module with the given options and waits until the
