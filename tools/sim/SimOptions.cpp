@@ -42,8 +42,12 @@ const char kUsage[] =
     "04 get ATR (answered with the ATR). A longer payload is a command APDU,\n"
     "answered with the response APDU.\n"
     "\n"
+    "It runs until SIGTERM or SIGINT. While vpcd does not listen, and after vpcd\n"
+    "closes the connection, it connects again every 50 ms: it may be started\n"
+    "before pcscd and outlives a restart of pcscd.\n"
+    "\n"
     "Exit status: 0 after SIGTERM or SIGINT, after --drop, or when the connection\n"
-    "ends under --once; 1 on a socket failure; 2 on a bad command line.\n";
+    "ends under --once; 2 on a bad command line.\n";
 
 namespace {
 
@@ -144,8 +148,17 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions* options, std
             options->once = true;
             continue;
         }
+        static const char* const valued[] = {"--module", "--serial", "--atr",   "--host",   "--port", "--sw",
+                                             "--word",   "--data",   "--extra", "--split", "--split2", "--drop"};
+        bool known = false;
+        for (const char* name : valued)
+            known = known || option == name;
+        if (!known) {
+            *error = "unknown option: " + option;
+            return false;
+        }
         if (i + 1 >= argc) {
-            *error = option.rfind("--", 0) == 0 ? option + " needs a value" : "unknown option: " + option;
+            *error = option + " needs a value";
             return false;
         }
         const std::string value = argv[++i];
@@ -167,12 +180,7 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions* options, std
             const long port = std::strtol(value.c_str(), &end, 10);
             ok = !value.empty() && *end == '\0' && port > 0 && port < 65536;
             options->port = static_cast<unsigned>(port);
-        } else if (option == "--sw" || option == "--word" || option == "--data" || option == "--extra" ||
-                   option == "--split" || option == "--split2" || option == "--drop") {
-            if (!ParseFault(option, value, &options->module, error))
-                return false;
-        } else {
-            *error = "unknown option: " + option;
+        } else if (!ParseFault(option, value, &options->module, error)) {
             return false;
         }
         if (!ok) {
