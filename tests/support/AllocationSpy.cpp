@@ -12,6 +12,7 @@ namespace {
 // dynamic initialisation, and the spy must not allocate through itself.
 constexpr std::size_t kMaxRecords = 8192;
 constexpr std::size_t kMaxWatches = 64;
+constexpr unsigned char kFreshByte = 0xCD;
 
 struct Header {
     void* base;
@@ -67,6 +68,9 @@ void* Allocate(std::size_t size, std::size_t alignment) noexcept
     Header* header = reinterpret_cast<Header*>(block) - 1;
     header->base = base;
     header->size = size;
+    // A fresh block shows a fixed pattern, not what freed memory held before:
+    // a record then holds only what the program wrote.
+    std::memset(block, kFreshByte, size);
     return block;
 }
 

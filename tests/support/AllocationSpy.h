@@ -7,7 +7,9 @@
 // copied whole. While armed the spy keeps a copy of the bytes of freed blocks:
 // of the blocks named with Watch, or of every block after ArmForAll. A test
 // reads the copies to see what freed memory held, which is how a wipe that the
-// optimiser dropped shows up. The spy can also make allocations fail.
+// optimiser dropped shows up. New blocks are filled with 0xCD, so that a record
+// never shows bytes left over from earlier blocks. The spy can also make
+// allocations fail.
 namespace allocation_spy {
 
 struct FreedBlock {
