@@ -52,7 +52,7 @@ const std::string kDesignations =
 const std::string kCheckHelp = "Неключевой контроль СЗИ:\n -check [-szi <режим контроля>]\n" + kDesignations;
 const std::string kKeyCheckHelp = "Ключевой контроль СЗИ:\n -keycheck [-szi <режим контроля>]\n" + kDesignations;
 
-struct Run {
+struct DriverRun {
     int status;
     std::string output;
 };
@@ -70,7 +70,7 @@ protected:
 
     void WriteReaders(const std::string& contents) { directory_.Write("readers.ini", contents); }
 
-    static Run Drive(std::vector<std::string> arguments)
+    static DriverRun Drive(std::vector<std::string> arguments)
     {
         arguments.insert(arguments.begin(), "varnicle.exe");
         std::vector<char*> argv;
@@ -78,7 +78,7 @@ protected:
             argv.push_back(&argument[0]);
         }
         argv.push_back(nullptr);
-        Run run{-1, ""};
+        DriverRun run{-1, ""};
         run.output = CaptureOutput([&] { run.status = CommandDriver(static_cast<int>(arguments.size()), argv.data()); });
         // The elapsed time is the only part of the output that varies.
         static const std::regex elapsed("Выполнено \\([0-9]+\\.[0-9]{3} сек\\.\\)\n");
@@ -101,12 +101,19 @@ struct FrontCase {
     std::string output;
 };
 
+void PrintTo(const FrontCase& c, std::ostream* os)
+{
+    for (const std::string& argument : c.arguments) {
+        *os << '[' << argument << ']';
+    }
+}
+
 class DriverFrontEnd : public CommandDriverTest, public testing::WithParamInterface<FrontCase> {};
 
 TEST_P(DriverFrontEnd, PrintsAndFails)
 {
     WriteReaders("[Readers]\n#First = Test Reader\n");
-    const Run run = Drive(GetParam().arguments);
+    const DriverRun run = Drive(GetParam().arguments);
     EXPECT_EQ(run.output, GetParam().output);
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(fake().calls.empty());
@@ -138,7 +145,7 @@ TEST_F(CommandDriverTest, WithoutReaderNameTheConnectionFails)
 {
     const std::string badName = "Ошибка! Невозможно подключиться к СЗИ!Ошибка! Transmit: Некорректное наименование "
                                 "считывателя.\n";
-    Run run = Drive({"-check"});
+    DriverRun run = Drive({"-check"});
     EXPECT_EQ(run.output, kStart + badName);
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(fake().calls.empty());
@@ -164,6 +171,14 @@ struct PassCase {
     bool keyControl;
 };
 
+void PrintTo(const PassCase& c, std::ostream* os)
+{
+    for (const std::string& argument : c.arguments) {
+        *os << argument << ' ';
+    }
+    *os << "module " << static_cast<int>(c.module);
+}
+
 class DriverPasses : public CommandDriverTest, public testing::WithParamInterface<PassCase> {};
 
 TEST_P(DriverPasses, PrintsTheLabel)
@@ -181,7 +196,7 @@ TEST_P(DriverPasses, PrintsTheLabel)
         if (silent) {
             arguments.push_back("-silent");
         }
-        const Run run = Drive(arguments);
+        const DriverRun run = Drive(arguments);
         EXPECT_EQ(run.status, 0);
         if (silent) {
             EXPECT_EQ(run.output, label);
@@ -215,7 +230,7 @@ TEST_F(CommandDriverTest, ReaderNameFromOptionReplacesTheFile)
     WriteReaders("[Readers]\n#First = Test Reader\n");
     ScriptSerial(fake(), kSerial);
     ScriptDialogue(fake(), GenuineDialogue(TestModule::kST23L80, false));
-    const Run run = Drive({"-check", "-silent", "-a", "Other Reader"});
+    const DriverRun run = Drive({"-check", "-silent", "-a", "Other Reader"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.output, "РОСС RU.07.3815.00001." + kSerialDigits);
     ASSERT_GE(fake().calls.size(), 2u);
@@ -227,7 +242,7 @@ TEST_F(CommandDriverTest, ShortSerialAnswerPrintsZerosForMissingBytes)
     WriteReaders("[Readers]\n#First = Test Reader\n");
     ScriptSerial(fake(), "A1 B2 C3 9000");
     ScriptDialogue(fake(), GenuineDialogue(TestModule::kST31H320, true));
-    const Run run = Drive({"-keycheck", "-silent"});
+    const DriverRun run = Drive({"-keycheck", "-silent"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.output, "РОСС RU.07.3815.00003.A1B2C3000000 ");
 }
@@ -241,6 +256,11 @@ struct FailCase {
     bool opening;
     std::vector<std::string> extraArguments;
 };
+
+void PrintTo(const FailCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 std::string PcscMessage(std::uint32_t value)
 {
@@ -343,7 +363,7 @@ TEST_P(DriverFails, ReleasesAndReports)
         if (silent) {
             arguments.push_back("-silent");
         }
-        const Run run = Drive(arguments);
+        const DriverRun run = Drive(arguments);
         EXPECT_EQ(run.status, 1) << c.name;
         if (silent) {
             // Only the release failure is printed under -silent.
@@ -367,7 +387,7 @@ TEST_F(CommandDriverTest, ReleaseFailureAfterSuccessKeepsTheVerdict)
         SetUp();
         Genuine(fake(), TestModule::kST23L80, true);
         fake().disconnectResult = static_cast<LONG>(SCARD_E_INVALID_HANDLE);
-        const Run run = Drive(silent ? std::vector<std::string>{"-keycheck", "-silent"}
+        const DriverRun run = Drive(silent ? std::vector<std::string>{"-keycheck", "-silent"}
                                      : std::vector<std::string>{"-keycheck"});
         EXPECT_EQ(run.status, 0);
         const std::string label = "РОСС RU.07.3815.00001." + kSerialDigits;
@@ -382,7 +402,7 @@ TEST_F(CommandDriverTest, HeadersTraceOfAWholeRun)
     WriteReaders("[Readers]\n#First = Test Reader\n");
     Genuine(fake(), TestModule::kST31H320, false);
     fake().activeProtocol = SCARD_PROTOCOL_T0;
-    const Run run = Drive({"-check", "-trace", "headers", "-silent"});
+    const DriverRun run = Drive({"-check", "-trace", "headers", "-silent"});
     EXPECT_EQ(run.status, 0);
     const std::string piece = "\nTest Reader\nCLA=";
     EXPECT_EQ(run.output, piece + "80 INS=FE P1=06 P2=00 P3=00... SW=9000\n" +  //

@@ -19,6 +19,13 @@ struct OptionsCase {
     std::string output;
 };
 
+void PrintTo(const OptionsCase& c, std::ostream* os)
+{
+    for (const std::string& argument : c.arguments) {
+        *os << '[' << argument << ']';
+    }
+}
+
 class ParsedOptions {
 public:
     explicit ParsedOptions(const std::vector<std::string>& arguments) : storage_(arguments)

@@ -45,6 +45,11 @@ struct EntryCase {
     std::string value;
 };
 
+void PrintTo(const EntryCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 const std::string kLongLine = std::string(1023, 'a');
 
 const EntryCase kEntryCases[] = {

@@ -39,6 +39,11 @@ struct PassCase {
     std::uint8_t moduleType;
 };
 
+void PrintTo(const PassCase& c, std::ostream* os)
+{
+    *os << "module " << int{c.moduleType} << (c.keyControl ? " key" : " non-key") << " mode " << int{c.controlMode};
+}
+
 class ModuleControlPasses : public ModuleControlFixture, public testing::TestWithParam<PassCase> {
 protected:
     void SetUp() override { Prepare(); }
@@ -86,6 +91,11 @@ struct FailCase {
     ResultCode expected;
     std::size_t sent;     // commands sent in all
 };
+
+void PrintTo(const FailCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 const std::string kFiller48 =
     "000000000000000000000000000000000000000000000000 0102030405060708090A0B0C0D0E0F101112131415161718";

@@ -16,6 +16,11 @@ struct LabelCase {
     std::string label;
 };
 
+void PrintTo(const LabelCase& c, std::ostream* os)
+{
+    *os << "module " << int{c.moduleType};
+}
+
 // "РОСС" spelt out in bytes: Cyrillic Er, O, Es, Es.
 const std::string kRoss = "\xD0\xA0\xD0\x9E\xD0\xA1\xD0\xA1";
 
@@ -43,18 +48,18 @@ INSTANTIATE_TEST_SUITE_P(Types, SerialLabelTest, testing::ValuesIn(kLabelCases))
 TEST(SerialLabelUnsupportedTest, RaisesForOtherTypes)
 {
     const std::uint8_t serial[6] = {1, 2, 3, 4, 5, 6};
-    for (const std::uint8_t type : {0, 2, 4, 6, 255}) {
+    for (const int type : {0, 2, 4, 6, 255}) {
         for (const bool silent : {false, true}) {
             std::string message;
             const std::string output = CaptureOutput([&] {
                 try {
-                    BuildSerialLabel(type, serial, silent);
+                    BuildSerialLabel(static_cast<std::uint8_t>(type), serial, silent);
                 } catch (const CSError& error) {
                     message = error.Message().Text();
                 }
             });
-            EXPECT_EQ(message, "Ошибка! Transmit: Ошибка.") << int{type};
-            EXPECT_EQ(output, silent ? "" : "Ошибка! Данный модуль не поддерживается!") << int{type};
+            EXPECT_EQ(message, "Ошибка! Transmit: Ошибка.") << type;
+            EXPECT_EQ(output, silent ? "" : "Ошибка! Данный модуль не поддерживается!") << type;
         }
     }
 }
