@@ -12,6 +12,8 @@
 #   PCSC_TOOLS  the directory holding varnicle-sim and varnicle-probe
 # Then: pcsc_lock, pcsc_start, sim_start ARGS..., sim_stop, pcsc_stop.
 # pcsc_cleanup (for an EXIT trap) stops whatever is still running.
+# PCSCD_DEBUG=1 runs pcscd with -d; its log is $PCSC_STATE/pcscd.log, the
+# module's (with every APDU) $PCSC_STATE/sim.log.
 
 PCSC_READER="${PCSC_READER:-Virtual PCD 00 00}"
 PCSC_PORT="${PCSC_PORT:-35963}"
