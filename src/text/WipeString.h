@@ -37,5 +37,21 @@ public:
     void Release() noexcept;
 
 private:
-    // (representation is the implementer's)
+    char* Buffer() noexcept { return capacity_ > kInlineCapacity ? storage_.heap : storage_.inline_; }
+    const char* Buffer() const noexcept { return capacity_ > kInlineCapacity ? storage_.heap : storage_.inline_; }
+    std::size_t GrownCapacity(std::size_t requested) const noexcept;
+    void Grow(std::size_t requested, std::size_t keep);
+    void FreeStorage() noexcept;
+    void BecomeEmpty() noexcept;
+    void TakeOver(WipeString& other) noexcept;
+
+    // The text followed by a NUL: in the object while the capacity is 15, on
+    // the heap (capacity + 1 bytes) from 16 on.
+    union Storage {
+        char inline_[kInlineCapacity + 1];
+        char* heap;
+    };
+    Storage storage_;
+    std::size_t size_;
+    std::size_t capacity_;
 };
