@@ -58,12 +58,13 @@ struct Standin {
     SOCKET module;
     bool connected;
     bool inTransaction;
+    bool removed;  // the module went away; the handle stays valid until disconnected
     DWORD protocol;
     BYTE atr[64];
     DWORD atrLength;
 };
 
-Standin g_standin = {false, INVALID_SOCKET, INVALID_SOCKET, false, false, 0, {}, 0};
+Standin g_standin = {false, INVALID_SOCKET, INVALID_SOCKET, false, false, false, 0, {}, 0};
 
 void Log(const char* format, ...)
 {
@@ -394,15 +395,20 @@ LONG WINAPI SCardDisconnect(SCARDHANDLE hCard, DWORD dwDisposition)
     if (!ValidCard(hCard)) {
         return Result("SCardDisconnect", SCARD_E_INVALID_HANDLE);
     }
-    if (dwDisposition == SCARD_UNPOWER_CARD || dwDisposition == SCARD_EJECT_CARD) {
-        SendControl(kPowerOff);
-    } else if (dwDisposition == SCARD_RESET_CARD) {
-        SendControl(kReset);
-    } else if (dwDisposition != SCARD_LEAVE_CARD) {
+    if (dwDisposition > SCARD_EJECT_CARD) {
         return Result("SCardDisconnect", SCARD_E_INVALID_VALUE);
+    }
+    // A module that went away has nothing left to power off.
+    if (!g_standin.removed) {
+        if (dwDisposition == SCARD_UNPOWER_CARD || dwDisposition == SCARD_EJECT_CARD) {
+            SendControl(kPowerOff);
+        } else if (dwDisposition == SCARD_RESET_CARD) {
+            SendControl(kReset);
+        }
     }
     g_standin.connected = false;
     g_standin.inTransaction = false;
+    g_standin.removed = false;
     CloseModule();
     return Result("SCardDisconnect", SCARD_S_SUCCESS);
 }
@@ -417,6 +423,9 @@ LONG WINAPI SCardBeginTransaction(SCARDHANDLE hCard)
     if (!ValidCard(hCard)) {
         return Result("SCardBeginTransaction", SCARD_E_INVALID_HANDLE);
     }
+    if (g_standin.removed) {
+        return Result("SCardBeginTransaction", SCARD_W_REMOVED_CARD);
+    }
     g_standin.inTransaction = true;
     return Result("SCardBeginTransaction", SCARD_S_SUCCESS);
 }
@@ -430,6 +439,9 @@ LONG WINAPI SCardEndTransaction(SCARDHANDLE hCard, DWORD dwDisposition)
     }
     if (!ValidCard(hCard)) {
         return Result("SCardEndTransaction", SCARD_E_INVALID_HANDLE);
+    }
+    if (g_standin.removed) {
+        return Result("SCardEndTransaction", SCARD_W_REMOVED_CARD);
     }
     if (!g_standin.inTransaction) {
         return Result("SCardEndTransaction", SCARD_E_NOT_TRANSACTED);
@@ -451,6 +463,9 @@ LONG WINAPI SCardStatusA(SCARDHANDLE hCard, LPSTR szReaderName, LPDWORD pcchRead
     }
     if (!ValidCard(hCard)) {
         return Result("SCardStatusA", SCARD_E_INVALID_HANDLE);
+    }
+    if (g_standin.removed) {
+        return Result("SCardStatusA", SCARD_W_REMOVED_CARD);
     }
     const char* reader = ReaderName();
     const DWORD readerLength = static_cast<DWORD>(std::strlen(reader) + 2);  // a multi-string
@@ -495,6 +510,9 @@ LONG WINAPI SCardGetAttrib(SCARDHANDLE hCard, DWORD dwAttrId, LPBYTE pbAttr, LPD
     if (!ValidCard(hCard)) {
         return Result("SCardGetAttrib", SCARD_E_INVALID_HANDLE);
     }
+    if (g_standin.removed) {
+        return Result("SCardGetAttrib", SCARD_W_REMOVED_CARD);
+    }
     if (pcbAttrLen == nullptr) {
         return Result("SCardGetAttrib", SCARD_E_INVALID_PARAMETER);
     }
@@ -524,6 +542,9 @@ LONG WINAPI SCardTransmit(SCARDHANDLE hCard, LPCSCARD_IO_REQUEST pioSendPci, LPC
     if (!ValidCard(hCard)) {
         return Result("SCardTransmit", SCARD_E_INVALID_HANDLE);
     }
+    if (g_standin.removed) {
+        return Result("SCardTransmit", SCARD_W_REMOVED_CARD);
+    }
     if (pioSendPci == nullptr || pbSendBuffer == nullptr || pbRecvBuffer == nullptr || pcbRecvLength == nullptr ||
         cbSendLength < 4 || cbSendLength > kMaxMessage) {
         return Result("SCardTransmit", SCARD_E_INVALID_PARAMETER);
@@ -535,7 +556,7 @@ LONG WINAPI SCardTransmit(SCARDHANDLE hCard, LPCSCARD_IO_REQUEST pioSendPci, LPC
     bool tooLong = false;
     if (!SendMessage(pbSendBuffer, cbSendLength) || !ReceiveMessage(pbRecvBuffer, *pcbRecvLength, &length, &tooLong)) {
         CloseModule();
-        g_standin.connected = false;
+        g_standin.removed = true;
         return Result("SCardTransmit", SCARD_W_REMOVED_CARD);
     }
     if (tooLong) {
