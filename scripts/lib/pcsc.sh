@@ -12,13 +12,19 @@
 #   PCSC_TOOLS  the directory holding varnicle-sim and varnicle-probe
 # Then: pcsc_lock, pcsc_start, sim_start ARGS..., sim_stop, pcsc_stop.
 # pcsc_cleanup (for an EXIT trap) stops whatever is still running.
+# PCSCD_DEBUG=1 runs pcscd with -d; its log is $PCSC_STATE/pcscd.log, the
+# module's (with every APDU) $PCSC_STATE/sim.log.
 
 PCSC_READER="${PCSC_READER:-Virtual PCD 00 00}"
 PCSC_PORT="${PCSC_PORT:-35963}"
 PCSC_LOCK_FILE="${PCSC_LOCK_FILE:-/tmp/varnicle-vpcd.lock}"
 
 # Open from the start, so that every process started here can be told to close
-# it: a leftover child must not hold the lock.
+# it: a leftover child must not hold the lock. Only root can start pcscd, so
+# another user who cannot write root's lock file takes one of their own.
+if ! (umask 0 && : >>"$PCSC_LOCK_FILE") 2>/dev/null; then
+  PCSC_LOCK_FILE="${TMPDIR:-/tmp}/varnicle-vpcd-$(id -u).lock"
+fi
 exec {pcsc_lock_fd}>>"$PCSC_LOCK_FILE"
 pcsc_daemon_pid=
 pcsc_sim_pid=
@@ -60,9 +66,12 @@ pcsc_start() {
     pcsc_log "the vpcd reader driver is not installed (scripts/setup pcscd vsmartcard-vpcd)"
     return 77
   fi
+  # pcscd puts its socket and pid file there.
   if [ "$(id -u)" -ne 0 ] && [ ! -w /run/pcscd ]; then
-    pcsc_log "starting pcscd needs root (it writes /run/pcscd)"
-    return 77
+    if ! sudo -n install -d -o "$(id -u)" /run/pcscd 2>/dev/null; then
+      pcsc_log "starting pcscd needs root, or sudo, to make /run/pcscd writable"
+      return 77
+    fi
   fi
   mkdir -p /run/pcscd
   local pcscd=pcscd debug=()
@@ -101,7 +110,7 @@ pcsc_kill() {
 # service sees it as a card in the reader.
 sim_start() {
   setpriv --pdeathsig TERM -- "$PCSC_TOOLS/varnicle-sim" --port "$PCSC_PORT" --log "$@" \
-    >>"$PCSC_STATE/sim.log" 2>&1 {pcsc_lock_fd}>&- &
+    >"$PCSC_STATE/sim.log" 2>&1 {pcsc_lock_fd}>&- &
   pcsc_sim_pid=$!
   # The probe prints the reader's event count, which sim_stop waits to see change.
   if ! pcsc_probe wait-card "$PCSC_READER" present >"$PCSC_STATE/sim.count"; then
@@ -111,6 +120,17 @@ sim_start() {
     return 1
   fi
   pcsc_sim_count=$(cat "$PCSC_STATE/sim.count")
+  # vpcd serves one module at a time; another one's card may be what the probe
+  # saw. Ours is in the reader once vpcd talks to it.
+  local i
+  for i in $(seq 250); do
+    grep -q '^varnicle-sim: > ' "$PCSC_STATE/sim.log" && return 0
+    sleep 0.02
+  done
+  pcsc_log "another virtual module holds \"$PCSC_READER\" (port $PCSC_PORT)"
+  pcsc_kill "$pcsc_sim_pid"
+  pcsc_sim_pid=
+  return 1
 }
 
 # Stops the virtual module (if it has not left by itself) and waits until the

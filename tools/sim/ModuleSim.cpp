@@ -278,9 +278,8 @@ Reply ModuleSim::Answer(const std::uint8_t* apdu, std::size_t length)
             --pendingSplits_;
             return StatusOnly(static_cast<std::uint16_t>(0x6100 | (pending_.size() & 0xFF)));
         }
-        std::size_t wanted = apdu[4] == 0 ? 256 : apdu[4];
-        if (length < 5)
-            wanted = 256;
+        // Le 00, or no Le at all, asks for up to 256 bytes.
+        const std::size_t wanted = length < 5 || apdu[4] == 0 ? 256 : apdu[4];
         Bytes out(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(std::min(wanted, pending_.size())));
         pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(out.size()));
         std::uint16_t statusWord = kOk;
