@@ -1,7 +1,8 @@
 // A stand-in for the Windows smart-card library, for the tests under wine.
 //
-// It offers one reader and plays the part of a virtual reader driver: it
-// listens on a loopback TCP port, the virtual module connects to it, and every
+// It offers the two readers of the virtual reader driver on Linux and plays
+// that driver's part for the one holding the module: it listens on a
+// loopback TCP port, the virtual module connects to it, and every
 // message both ways is a two-byte big-endian length followed by the payload.
 // One-byte payloads to the module are controls (00 power off, 01 power on,
 // 02 reset, 04 get ATR, answered with the ATR); longer ones are command APDUs,
@@ -9,8 +10,11 @@
 //
 // Set by the tests through the environment:
 //   VARNICLE_STANDIN_PORT     port to listen on (default 35963)
-//   VARNICLE_STANDIN_READER   name of the one reader (default "Virtual PCD 00 00")
-//   VARNICLE_STANDIN_WAIT_MS  how long a connection waits for the module (default 10000)
+//   VARNICLE_STANDIN_CARD     which reader holds the module: 0 (default) for
+//                             "Virtual PCD 00 00", 1 for "Virtual PCD 00 01",
+//                             none when both are empty
+//   VARNICLE_STANDIN_WAIT_MS  how long a connection waits for the module to
+//                             connect (default 10000)
 //   VARNICLE_STANDIN_FAIL     "SCardConnectA=00000006,..." makes the named functions
 //                             return the given hexadecimal code and do nothing else
 //   VARNICLE_STANDIN_LOG      file to which each call and its result are appended
@@ -31,6 +35,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 const SCARD_IO_REQUEST g_rgSCardT0Pci = {SCARD_PROTOCOL_T0, sizeof(SCARD_IO_REQUEST)};
 const SCARD_IO_REQUEST g_rgSCardT1Pci = {SCARD_PROTOCOL_T1, sizeof(SCARD_IO_REQUEST)};
@@ -43,7 +48,7 @@ constexpr SCARDHANDLE kCard = 0x5CA4;
 constexpr unsigned short kDefaultPort = 35963;
 constexpr DWORD kDefaultWaitMs = 10000;
 constexpr DWORD kReplyWaitMs = 10000;
-constexpr const char* kDefaultReader = "Virtual PCD 00 00";
+constexpr const char* kReaders[] = {"Virtual PCD 00 00", "Virtual PCD 00 01"};
 
 constexpr unsigned char kPowerOff = 0x00;
 constexpr unsigned char kPowerOn = 0x01;
@@ -59,12 +64,13 @@ struct Standin {
     bool connected;
     bool inTransaction;
     bool removed;  // the module went away; the handle stays valid until disconnected
+    const char* reader;
     DWORD protocol;
     BYTE atr[64];
     DWORD atrLength;
 };
 
-Standin g_standin = {false, INVALID_SOCKET, INVALID_SOCKET, false, false, false, 0, {}, 0};
+Standin g_standin = {false, INVALID_SOCKET, INVALID_SOCKET, false, false, false, nullptr, 0, {}, 0};
 
 void Log(const char* format, ...)
 {
@@ -121,10 +127,28 @@ DWORD EnvironmentNumber(const char* name, DWORD fallback)
     return static_cast<DWORD>(std::strtoul(text, nullptr, 10));
 }
 
-const char* ReaderName()
+// The reader of that name, or null.
+const char* FindReader(const char* name)
 {
-    const char* name = std::getenv("VARNICLE_STANDIN_READER");
-    return name != nullptr && *name != '\0' ? name : kDefaultReader;
+    for (const char* reader : kReaders) {
+        if (std::strcmp(name, reader) == 0) {
+            return reader;
+        }
+    }
+    return nullptr;
+}
+
+bool HoldsTheModule(const char* reader)
+{
+    const char* card = std::getenv("VARNICLE_STANDIN_CARD");
+    std::size_t index = 0;
+    if (card != nullptr && *card != '\0') {
+        if (std::strcmp(card, "none") == 0) {
+            return false;
+        }
+        index = std::strtoul(card, nullptr, 10);
+    }
+    return index < std::size(kReaders) && reader == kReaders[index];
 }
 
 void CloseModule()
@@ -351,7 +375,8 @@ LONG WINAPI SCardConnectA(SCARDCONTEXT hContext, LPCSTR szReader, DWORD dwShareM
     if (szReader == nullptr || phCard == nullptr || pdwActiveProtocol == nullptr) {
         return Result("SCardConnectA", SCARD_E_INVALID_PARAMETER);
     }
-    if (std::strcmp(szReader, ReaderName()) != 0) {
+    const char* reader = FindReader(szReader);
+    if (reader == nullptr) {
         return Result("SCardConnectA", SCARD_E_UNKNOWN_READER);
     }
     if (dwShareMode != SCARD_SHARE_SHARED && dwShareMode != SCARD_SHARE_EXCLUSIVE) {
@@ -360,7 +385,7 @@ LONG WINAPI SCardConnectA(SCARDCONTEXT hContext, LPCSTR szReader, DWORD dwShareM
     if (g_standin.connected) {
         return Result("SCardConnectA", SCARD_E_SHARING_VIOLATION);
     }
-    if (!AcceptModule()) {
+    if (!HoldsTheModule(reader) || !AcceptModule()) {
         return Result("SCardConnectA", SCARD_E_NO_SMARTCARD);
     }
     const LONG powered = PowerOnAndReadAtr();
@@ -379,6 +404,7 @@ LONG WINAPI SCardConnectA(SCARDCONTEXT hContext, LPCSTR szReader, DWORD dwShareM
     }
     g_standin.protocol = protocol;
     g_standin.connected = true;
+    g_standin.reader = reader;
     *phCard = kCard;
     *pdwActiveProtocol = protocol;
     Log("SCardConnectA protocol=%lu", static_cast<unsigned long>(protocol));
@@ -467,7 +493,7 @@ LONG WINAPI SCardStatusA(SCARDHANDLE hCard, LPSTR szReaderName, LPDWORD pcchRead
     if (g_standin.removed) {
         return Result("SCardStatusA", SCARD_W_REMOVED_CARD);
     }
-    const char* reader = ReaderName();
+    const char* reader = g_standin.reader;
     const DWORD readerLength = static_cast<DWORD>(std::strlen(reader) + 2);  // a multi-string
     if (pcchReaderLen != nullptr) {
         if (szReaderName != nullptr) {
