@@ -78,7 +78,7 @@ void Log(const char* format, ...)
     if (path == nullptr || *path == '\0') {
         return;
     }
-    FILE* file = std::fopen(path, "a");
+    FILE* file = std::fopen(path, "ab");
     if (file == nullptr) {
         return;
     }
