@@ -11,6 +11,7 @@
 #include "card/PcscErrorText.h"
 #include "card/ReaderSession.h"
 #include "support/CapturedOutput.h"
+#include "support/ConsoleText.h"
 #include "support/FakePcsc.h"
 #include "support/GenuineModule.h"
 #include "support/TempDirectory.h"
@@ -81,8 +82,9 @@ protected:
         DriverRun run{-1, ""};
         run.output = CaptureOutput([&] { run.status = CommandDriver(static_cast<int>(arguments.size()), argv.data()); });
         // The elapsed time is the only part of the output that varies.
-        static const std::regex elapsed("Выполнено \\([0-9]+\\.[0-9]{3} сек\\.\\)\n");
-        run.output = std::regex_replace(run.output, elapsed, kElapsed);
+        static const std::regex elapsed(ConsoleText("Выполнено") + " \\([0-9]+\\.[0-9]{3} " + ConsoleText("сек") +
+                                        "\\.\\)\n");
+        run.output = std::regex_replace(run.output, elapsed, ConsoleText(kElapsed));
         return run;
     }
 
@@ -114,7 +116,7 @@ TEST_P(DriverFrontEnd, PrintsAndFails)
 {
     WriteReaders("[Readers]\n#First = Test Reader\n");
     const DriverRun run = Drive(GetParam().arguments);
-    EXPECT_EQ(run.output, GetParam().output);
+    EXPECT_EQ(run.output, ConsoleText(GetParam().output));
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(fake().calls.empty());
 }
@@ -146,7 +148,7 @@ TEST_F(CommandDriverTest, WithoutReaderNameTheConnectionFails)
     const std::string badName = "Ошибка! Невозможно подключиться к СЗИ!Ошибка! Transmit: Некорректное наименование "
                                 "считывателя.\n";
     DriverRun run = Drive({"-check"});
-    EXPECT_EQ(run.output, kStart + badName);
+    EXPECT_EQ(run.output, ConsoleText(kStart + badName));
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(fake().calls.empty());
 
@@ -156,13 +158,13 @@ TEST_F(CommandDriverTest, WithoutReaderNameTheConnectionFails)
 
     // An empty name is a name: the context is established, the reader refused.
     run = Drive({"-check", "-a", ""});
-    EXPECT_EQ(run.output, kStart + badName);
+    EXPECT_EQ(run.output, ConsoleText(kStart + badName));
     EXPECT_EQ(fake().calls, std::vector<std::string>{"EstablishContext scope=0"});
 
     // 64 bytes from readers.ini are stored whole and refused at the connection.
     WriteReaders("[Readers]\n#First = " + std::string(64, 'R') + "\n");
     run = Drive({"-keycheck"});
-    EXPECT_EQ(run.output, kStart + badName);
+    EXPECT_EQ(run.output, ConsoleText(kStart + badName));
 }
 
 struct PassCase {
@@ -199,9 +201,9 @@ TEST_P(DriverPasses, PrintsTheLabel)
         const DriverRun run = Drive(arguments);
         EXPECT_EQ(run.status, 0);
         if (silent) {
-            EXPECT_EQ(run.output, label);
+            EXPECT_EQ(run.output, ConsoleText(label));
         } else {
-            EXPECT_EQ(run.output, kStart + kControlling + kPassed + "Номер СЗИ: " + label + "\n" + kElapsed);
+            EXPECT_EQ(run.output, ConsoleText(kStart + kControlling + kPassed + "Номер СЗИ: " + label + "\n" + kElapsed));
         }
         EXPECT_EQ(fake().unexpected, 0);
         EXPECT_EQ(fake().badArguments, 0);
@@ -232,7 +234,7 @@ TEST_F(CommandDriverTest, ReaderNameFromOptionReplacesTheFile)
     ScriptDialogue(fake(), GenuineDialogue(TestModule::kST23L80, false));
     const DriverRun run = Drive({"-check", "-silent", "-a", "Other Reader"});
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.output, "РОСС RU.07.3815.00001." + kSerialDigits);
+    EXPECT_EQ(run.output, ConsoleText("РОСС RU.07.3815.00001." + kSerialDigits));
     ASSERT_GE(fake().calls.size(), 2u);
     EXPECT_EQ(fake().calls[1], "Connect reader=Other Reader share=2 protocols=3");
 }
@@ -244,7 +246,7 @@ TEST_F(CommandDriverTest, ShortSerialAnswerPrintsZerosForMissingBytes)
     ScriptDialogue(fake(), GenuineDialogue(TestModule::kST31H320, true));
     const DriverRun run = Drive({"-keycheck", "-silent"});
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.output, "РОСС RU.07.3815.00003.A1B2C3000000 ");
+    EXPECT_EQ(run.output, ConsoleText("РОСС RU.07.3815.00003.A1B2C3000000 "));
 }
 
 // What a failing run prints after the opening lines, and how the card ends.
@@ -368,9 +370,9 @@ TEST_P(DriverFails, ReleasesAndReports)
         if (silent) {
             // Only the release failure is printed under -silent.
             const bool releaseFails = fake().disconnectResult != SCARD_S_SUCCESS;
-            EXPECT_EQ(run.output, releaseFails ? "Ошибка CloseReader(A, 00000004)" : "") << c.name;
+            EXPECT_EQ(run.output, releaseFails ? ConsoleText("Ошибка CloseReader(A, 00000004)") : "") << c.name;
         } else {
-            EXPECT_EQ(run.output, kStart + c.output) << c.name;
+            EXPECT_EQ(run.output, ConsoleText(kStart + c.output)) << c.name;
         }
         std::vector<std::string> calls = c.opening ? OpeningCalls() : std::vector<std::string>{};
         calls.insert(calls.end(), c.tail.begin(), c.tail.end());
@@ -391,9 +393,9 @@ TEST_F(CommandDriverTest, ReleaseFailureAfterSuccessKeepsTheVerdict)
                                      : std::vector<std::string>{"-keycheck"});
         EXPECT_EQ(run.status, 0);
         const std::string label = "РОСС RU.07.3815.00001." + kSerialDigits;
-        EXPECT_EQ(run.output, silent ? label + "Ошибка CloseReader(A, 00000004)"
-                                     : kStart + kControlling + kPassed + "Номер СЗИ: " + label + "\n" + kElapsed +
-                                           "Ошибка CloseReader(A, 00000004)");
+        EXPECT_EQ(run.output, ConsoleText(silent ? label + "Ошибка CloseReader(A, 00000004)"
+                                                 : kStart + kControlling + kPassed + "Номер СЗИ: " + label + "\n" +
+                                                       kElapsed + "Ошибка CloseReader(A, 00000004)"));
     }
 }
 
@@ -405,11 +407,11 @@ TEST_F(CommandDriverTest, HeadersTraceOfAWholeRun)
     const DriverRun run = Drive({"-check", "-trace", "headers", "-silent"});
     EXPECT_EQ(run.status, 0);
     const std::string piece = "\nTest Reader\nCLA=";
-    EXPECT_EQ(run.output, piece + "80 INS=FE P1=06 P2=00 P3=00... SW=9000\n" +  //
-                              piece + "80 INS=FE P1=00 P2=00 P3=00... SW=9000\n" +  //
-                              piece + "80 INS=FE P1=02 P2=00 P3=00... SW=9000\n" +  //
-                              piece + "80 INS=FE P1=08 P2=00 P3=00... SW=9000\n" +  //
-                              "РОСС RU.07.3815.00003." + kSerialDigits);
+    EXPECT_EQ(run.output, ConsoleText(piece + "80 INS=FE P1=06 P2=00 P3=00... SW=9000\n" +  //
+                                          piece + "80 INS=FE P1=00 P2=00 P3=00... SW=9000\n" +  //
+                                          piece + "80 INS=FE P1=02 P2=00 P3=00... SW=9000\n" +  //
+                                          piece + "80 INS=FE P1=08 P2=00 P3=00... SW=9000\n" +  //
+                                          "РОСС RU.07.3815.00003." + kSerialDigits));
     for (const std::string& call : fake().calls) {
         EXPECT_EQ(call.rfind("Transmit T1", 0), std::string::npos) << call;
     }

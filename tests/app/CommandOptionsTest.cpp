@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "support/CapturedOutput.h"
+#include "support/ConsoleText.h"
 
 namespace {
 
@@ -95,7 +96,7 @@ TEST_P(CommandOptionsTest, ParsesArguments)
     const std::string output = CaptureOutput([&] { accepted = parsed.Parse(); });
 
     EXPECT_EQ(accepted, c.accepted);
-    EXPECT_EQ(output, c.output);
+    EXPECT_EQ(output, ConsoleText(c.output));
     EXPECT_EQ(parsed.options.controlMode, c.controlMode);
     EXPECT_EQ(parsed.options.silent, c.silent);
     EXPECT_EQ(parsed.options.traceMode, c.traceMode);

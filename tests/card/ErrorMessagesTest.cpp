@@ -79,9 +79,7 @@ TEST_F(ErrorMessagesTest, PcscFormCarriesTheSystemText)
         EXPECT_EQ(Message(4, false, 0x9000, value), "Ошибка! " + std::string(code) + ", " + text);
     }
     EXPECT_STREQ(PcscErrorText(kValueWithoutText), "Transmit: Ошибка.");
-    const std::string known = PcscErrorText(static_cast<std::uint32_t>(SCARD_E_SHARING_VIOLATION));
-    EXPECT_FALSE(known.empty());
-    EXPECT_NE(known, "Transmit: Ошибка.");
+    // Which values have a system text is the platform's: see PcscErrorText*Test.cpp.
 }
 
 TEST_F(ErrorMessagesTest, RaiseOnResultWithSuccessDoesNothing)

@@ -7,6 +7,7 @@
 
 #include "card/CSError.h"
 #include "support/CapturedOutput.h"
+#include "support/ConsoleText.h"
 
 namespace {
 
@@ -59,7 +60,7 @@ TEST(SerialLabelUnsupportedTest, RaisesForOtherTypes)
                 }
             });
             EXPECT_EQ(message, "Ошибка! Transmit: Ошибка.") << type;
-            EXPECT_EQ(output, silent ? "" : "Ошибка! Данный модуль не поддерживается!") << type;
+            EXPECT_EQ(output, silent ? "" : ConsoleText("Ошибка! Данный модуль не поддерживается!")) << type;
         }
     }
 }

@@ -61,7 +61,7 @@ TEST_F(WipeStringTest, GrowthFollowsTheCapacityRule)
         {20, 40, 47},        // from 31: 15 is not above 47 / 3
         {16, 16, 31},
         {1024, 1100, 1558},  // 519 is above 1103 / 3: 1039 + 519
-        {31, 32, 47},        // 15 is above 47 / 3 = 15? no: the masked size
+        {31, 32, 47},        // 15 is not above 47 / 3 either
         {100, 112, 166},     // from 111: 55 is above 127 / 3, so 111 + 55
     };
     for (const Case& c : cases) {
@@ -283,6 +283,17 @@ TEST_F(WipeStringTest, TooLongResizeFailsAfterWipingTheText)
     WipeString other("x");
     EXPECT_THROW(other.Append(WipeString::kMaxSize, 'y'), std::length_error);
     EXPECT_EQ(TextOf(other), "x");
+}
+
+TEST_F(WipeStringTest, LargestSizeIsAllowedButCannotBeAllocated)
+{
+    // 2^64 - 2 passes the length check; no allocator has that much, so the
+    // growth fails twice and the string ends empty.
+    WipeString text("secret");
+    EXPECT_THROW(text.Resize(WipeString::kMaxSize), std::bad_alloc);
+    EXPECT_EQ(text.Size(), 0u);
+    EXPECT_EQ(text.Capacity(), 15u);
+    EXPECT_EQ(std::string(text.Text(), 6), Nuls(1) + "ZZZZZ");
 }
 
 TEST_F(WipeStringTest, FailedAllocationIsRetriedWithTheExactSize)
