@@ -54,10 +54,12 @@ std::vector<std::string> Split(const std::uint8_t* data, std::size_t size, std::
 {
     std::vector<std::string> pieces(1);
     for (std::size_t i = 0; i < size; ++i) {
-        if (data[i] == 0 && pieces.size() < limit) {
+        if (data[i] != 0) {
+            pieces.back().push_back(static_cast<char>(data[i]));
+        } else if (pieces.size() < limit) {
             pieces.emplace_back();
         } else {
-            pieces.back().push_back(static_cast<char>(data[i]));
+            break;
         }
     }
     return pieces;

@@ -20,7 +20,7 @@ void Initialise();
 // What the program wrote to standard output since the last call.
 std::string TakeOutput();
 
-// Splits data at NUL bytes into at most limit pieces (the last takes the rest).
+// Splits data at NUL bytes into at most limit pieces; bytes after the last are dropped.
 std::vector<std::string> Split(const std::uint8_t* data, std::size_t size, std::size_t limit);
 
 // The text that LogPrintf prints for a formatted text: whole up to 1020 bytes,
