@@ -62,7 +62,7 @@ pcsc_start() {
     pcsc_log "pcscd is not installed (scripts/setup pcscd vsmartcard-vpcd)"
     return 77
   fi
-  if [ ! -e /usr/lib/pcsc/drivers/serial/libifdvpcd.so ] && ! ls /etc/reader.conf.d/*vpcd* >/dev/null 2>&1; then
+  if ! ls /etc/reader.conf.d/*vpcd* >/dev/null 2>&1; then
     pcsc_log "the vpcd reader driver is not installed (scripts/setup pcscd vsmartcard-vpcd)"
     return 77
   fi

@@ -16,6 +16,7 @@ NO_CONNECTION='Ошибка! Невозможно подключиться к С
 # run-case turns each PC/SC error that a pulled card can cause into this mark.
 CARD_REMOVED='@CARD_REMOVED@'
 READER='Virtual PCD 00 00'
+SECOND_READER='Virtual PCD 00 01'
 SERIAL=001A2B3C4D5E6F
 
 # The label of module designation $1 (00001, 00002, 00003) with the first six

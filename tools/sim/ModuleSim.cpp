@@ -14,6 +14,7 @@ constexpr std::uint16_t kConditionsNotSatisfied = 0x6985;
 constexpr std::uint16_t kWrongP1P2 = 0x6A86;
 constexpr std::uint16_t kInsNotSupported = 0x6D00;
 constexpr std::uint16_t kClaNotSupported = 0x6E00;
+constexpr std::uint16_t kScriptMismatch = 0x6F00;
 
 // Identification answers: chip, product and system names, version.
 constexpr std::uint8_t kIdentST23R160[] = {
@@ -260,6 +261,12 @@ Bytes ModuleSim::NormalAnswer(Command command, const std::uint8_t* apdu, std::si
 
 Reply ModuleSim::Answer(const std::uint8_t* apdu, std::size_t length)
 {
+    if (!config_.script.empty()) {
+        if (nextExchange_ < config_.script.size() && config_.script[nextExchange_].command == Bytes(apdu, apdu + length))
+            return Send(config_.script[nextExchange_++].answer);
+        nextExchange_ = config_.script.size();
+        return StatusOnly(kScriptMismatch);
+    }
     const Command command = Classify(apdu, length);
     const CommandFault& fault = config_.faults[static_cast<int>(command)];
     if (fault.drop) {

@@ -26,11 +26,21 @@ struct CommandFault {
     bool drop = false;              // the card leaves the reader when this command arrives
 };
 
+// One exchange of a script: the command expected and the whole answer to it.
+struct ScriptedExchange {
+    Bytes command;
+    Bytes answer;
+};
+
 struct ModuleConfig {
     Chip chip = Chip::ST23R160;
     Bytes serial;
     Bytes atr;
     CommandFault faults[kCommandCount];
+    // When not empty, the APDUs are answered from here in order instead, as the
+    // unit tests' scripted PC/SC answers them: a command that differs from the
+    // next scripted one, or comes after the last, gets 6F 00.
+    std::vector<ScriptedExchange> script;
 };
 
 // What the module does with one message from the reader.
@@ -64,6 +74,7 @@ private:
     Bytes pending_;       // data awaiting GET RESPONSE
     bool hasPending_ = false;
     int pendingSplits_ = 0;
+    std::size_t nextExchange_ = 0;
 };
 
 Bytes ParseHex(const std::string& text, bool* ok);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <string>
 
 #include "sim/ModuleSim.h"
@@ -194,6 +196,38 @@ TEST(ModuleSim, GetResponseWithoutPendingDataAndAfterReset)
     EXPECT_EQ(Ask(module, kIdentify), "61 1F");
     EXPECT_EQ(Ask(module, "02"), "silent");
     EXPECT_EQ(Ask(module, "00 C0 00 00 1F"), "69 85");
+}
+
+TEST(ModuleSim, ScriptIsAnsweredInOrderAndAMismatchEndsIt)
+{
+    const std::string path = ::testing::TempDir() + "varnicle-sim-script.txt";
+    {
+        std::ofstream file(path);
+        file << "# serial, then identification\n"
+                "80 FE 06 00 00 = 00 1A 2B 90 00\n"
+                "\n"
+                "80FE000000=6A82\n"
+                "80 FE 02 00 00 = 90 00\n";
+    }
+    SimOptions options;
+    std::string error;
+    const std::vector<const char*> args = {"--script", path.c_str()};
+    ASSERT_TRUE(ParseSimOptions(static_cast<int>(args.size()), args.data(), &options, &error)) << error;
+    ModuleSim module(options.module);
+    EXPECT_EQ(Ask(module, "04"), "3B 68 00 00 53 6F 6C 76 61 72 69 61");
+    EXPECT_EQ(Ask(module, kSerial), "00 1A 2B 90 00");
+    EXPECT_EQ(Ask(module, kIdentify), "6A 82");
+    EXPECT_EQ(Ask(module, kSerial), "6F 00");  // not the scripted state check
+    EXPECT_EQ(Ask(module, kState), "6F 00");   // nothing after a mismatch
+
+    {
+        std::ofstream file(path);
+        file << "80 FE 06 00 00 00 1A\n";
+    }
+    SimOptions bad;
+    EXPECT_FALSE(ParseSimOptions(static_cast<int>(args.size()), args.data(), &bad, &error));
+    EXPECT_NE(error.find(":1:"), std::string::npos) << error;
+    std::remove(path.c_str());
 }
 
 TEST(SimOptions, RejectsBadCommandLines)

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <fstream>
 
 namespace sim {
 
@@ -15,6 +16,12 @@ const char kUsage[] =
     "  --serial HEX        answer data of the serial-number read\n"
     "                      (default 01 02 03 04 05 06 07 08)\n"
     "  --atr HEX           ATR (default 3B 68 00 00 53 6F 6C 76 61 72 69 61)\n"
+    "  --script FILE       answer from FILE instead: one exchange a line, the\n"
+    "                      command and its whole answer in hexadecimal, separated\n"
+    "                      by \"=\" (\"80 FE 06 00 00 = 00 1A 2B 90 00\"); lines\n"
+    "                      starting with # are comments. Commands must come in\n"
+    "                      the script's order; any other command, and every one\n"
+    "                      after a mismatch or after the last, is answered 6F 00\n"
     "\n"
     "Connection:\n"
     "  --host HOST         where vpcd listens (default 127.0.0.1)\n"
@@ -114,6 +121,41 @@ bool ParseFault(const std::string& option, const std::string& value, ModuleConfi
     return true;
 }
 
+bool ReadScript(const std::string& path, std::vector<ScriptedExchange>* script, std::string* error)
+{
+    std::ifstream file(path);
+    if (!file) {
+        *error = "cannot read " + path;
+        return false;
+    }
+    std::string line;
+    int number = 0;
+    while (std::getline(file, line)) {
+        ++number;
+        const auto first = line.find_first_not_of(" \t\r");
+        if (first == std::string::npos || line[first] == '#')
+            continue;
+        const auto eq = line.find('=');
+        bool commandOk = false;
+        bool answerOk = false;
+        ScriptedExchange exchange;
+        if (eq != std::string::npos) {
+            exchange.command = ParseHex(line.substr(0, eq), &commandOk);
+            exchange.answer = ParseHex(line.substr(eq + 1), &answerOk);
+        }
+        if (!commandOk || !answerOk || exchange.command.size() < 4 || exchange.answer.size() < 2) {
+            *error = path + ":" + std::to_string(number) + ": not COMMAND = ANSWER in hexadecimal";
+            return false;
+        }
+        script->push_back(exchange);
+    }
+    if (script->empty()) {
+        *error = path + ": no exchanges";
+        return false;
+    }
+    return true;
+}
+
 bool ParseChip(std::string name, Chip* chip)
 {
     for (auto& c : name)
@@ -148,8 +190,9 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions* options, std
             options->once = true;
             continue;
         }
-        static const char* const valued[] = {"--module", "--serial", "--atr",   "--host",   "--port", "--sw",
-                                             "--word",   "--data",   "--extra", "--split", "--split2", "--drop"};
+        static const char* const valued[] = {"--module", "--serial", "--atr",    "--script", "--host",
+                                             "--port",   "--sw",     "--word",   "--data",   "--extra",
+                                             "--split",  "--split2", "--drop"};
         bool known = false;
         for (const char* name : valued)
             known = known || option == name;
@@ -173,6 +216,9 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions* options, std
         } else if (option == "--atr") {
             options->module.atr = ParseHex(value, &ok);
             ok = ok && !options->module.atr.empty();
+        } else if (option == "--script") {
+            if (!ReadScript(value, &options->module.script, error))
+                return false;
         } else if (option == "--host") {
             options->host = value;
         } else if (option == "--port") {
