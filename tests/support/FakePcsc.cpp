@@ -60,6 +60,7 @@ void FakePcsc::Reset()
     endResult = SCARD_S_SUCCESS;
     disconnectResult = SCARD_S_SUCCESS;
     exchanges.clear();
+    responder = nullptr;
     calls.clear();
     commands.clear();
     nextExchange = 0;
@@ -74,7 +75,7 @@ FakePcsc& FakePcsc::Answer(const std::string& commandHex, const std::string& ans
 
 FakePcsc& FakePcsc::Answer(const Bytes& command, const Bytes& answer, LONG result)
 {
-    exchanges.push_back(Exchange{command, answer, result});
+    exchanges.push_back(Exchange{command, answer, result, {}});
     return *this;
 }
 
@@ -176,22 +177,25 @@ LONG Transmit(SCARDHANDLE card, SendRecord sendRecord, const BYTE* command, DWOR
     fake.calls.push_back(std::string("Transmit ") + (sendRecord == SendRecord::T0 ? "T0 " : "T1 ") +
                          HexString(sent));
 
-    Bytes answer = HexBytes("6F 00");
-    LONG result = SCARD_S_SUCCESS;
-    if (fake.nextExchange < fake.exchanges.size() && fake.exchanges[fake.nextExchange].command == sent) {
-        answer = fake.exchanges[fake.nextExchange].answer;
-        result = fake.exchanges[fake.nextExchange].result;
+    FakePcsc::Exchange reply{sent, HexBytes("6F 00"), SCARD_S_SUCCESS, {}};
+    if (fake.responder) {
+        reply = fake.responder(sent);
+    } else if (fake.nextExchange < fake.exchanges.size() && fake.exchanges[fake.nextExchange].command == sent) {
+        reply = fake.exchanges[fake.nextExchange];
         ++fake.nextExchange;
     } else {
         ++fake.unexpected;
     }
-    if (result != SCARD_S_SUCCESS) {
-        return result;
+    if (reply.result != SCARD_S_SUCCESS) {
+        return reply.result;
     }
+    const Bytes& answer = reply.answer;
     if (answer.size() > *responseLength) {
         return SCARD_E_INSUFFICIENT_BUFFER;
     }
     std::copy(answer.begin(), answer.end(), response);
+    const std::size_t room = *responseLength - answer.size();
+    std::copy_n(reply.beyond.begin(), std::min(room, reply.beyond.size()), response + answer.size());
     *responseLength = static_cast<DWORD>(answer.size());
     return SCARD_S_SUCCESS;
 }

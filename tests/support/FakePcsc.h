@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,9 @@ public:
         Bytes command;
         Bytes answer;  // data and status word, as SCardTransmit hands them back
         LONG result = SCARD_S_SUCCESS;
+        // Written into the receive buffer after the answer, as far as the
+        // buffer reaches: bytes the card did not send, for a reader to ignore.
+        Bytes beyond;
     };
 
     static FakePcsc& Get();
@@ -45,6 +49,8 @@ public:
     LONG endResult;
     LONG disconnectResult;
     std::vector<Exchange> exchanges;
+    // When set, answers every command in place of the scripted exchanges.
+    std::function<Exchange(const Bytes& command)> responder;
 
     // Record.
     std::vector<std::string> calls;
