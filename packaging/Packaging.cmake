@@ -10,7 +10,7 @@ if(WIN32)
   # The operator unpacks the zip and runs the program from that folder, where
   # it also finds the sample readers.ini (read from the working directory).
   configure_file(${packaging_dir}/readers.ini ${CMAKE_BINARY_DIR}/packaging/readers.ini
-                 COPYONLY NEWLINE_STYLE WIN32)
+                 @ONLY NEWLINE_STYLE WIN32)
   install(TARGETS varnicle RUNTIME DESTINATION . COMPONENT varnicle)
   install(FILES ${CMAKE_BINARY_DIR}/packaging/readers.ini ${PROJECT_SOURCE_DIR}/README.md
           DESTINATION . COMPONENT varnicle)
