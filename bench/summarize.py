@@ -1,0 +1,147 @@
+#!/usr/bin/env python3
+"""Turns the raw measurements of bench/run into the report.
+
+usage: summarize.py DIR PROGRAM
+
+DIR holds round-*.json (hyperfine exports; every round times every command),
+rss-NAME.txt (/usr/bin/time -v outputs, one or more per command, separated by
+lines of "----") and callgrind-NAME.out (one run under callgrind). PROGRAM is
+the varnicle executable, whose own instructions are told apart from the rest
+of the process. Prints the report as Markdown and exits with 0 when every
+target is met, 3 when not.
+"""
+import glob
+import json
+import os
+import re
+import statistics
+import sys
+
+FLOOR_LIMIT = 1.10
+RSS_LIMIT_KB = 4096
+KINDS = ("check", "keycheck")
+TOOLS = ("varnicle", "floor", "opensc-tool", "scriptor")
+
+
+def load_times(directory):
+    times = {}
+    rounds = sorted(glob.glob(os.path.join(directory, "round-*.json")))
+    for path in rounds:
+        with open(path) as f:
+            for result in json.load(f)["results"]:
+                times.setdefault(result["command"], []).extend(result["times"])
+    return times, len(rounds)
+
+
+def peak_rss_kb(directory, name):
+    path = os.path.join(directory, "rss-%s.txt" % name)
+    with open(path) as f:
+        values = [int(v) for v in re.findall(r"Maximum resident set size \(kbytes\): (\d+)", f.read())]
+    if not values:
+        sys.exit("summarize: no resident set size in %s" % path)
+    return max(values)
+
+
+def callgrind_costs(path):
+    """Instructions per object file: the self cost of every function, summed
+    by the object it lives in (call lines carry inclusive costs and are
+    skipped)."""
+    names = {}
+    costs = {}
+    current = None
+    skip_next = False
+    compressed = re.compile(r"\((\d+)\)(?: (.*))?")
+    with open(path) as f:
+        for line in f:
+            line = line.rstrip("\n")
+            if not line:
+                continue
+            if line.startswith(("ob=", "cob=")):
+                value = line.split("=", 1)[1]
+                match = compressed.fullmatch(value)
+                if match:
+                    if match.group(2) is not None:
+                        names[match.group(1)] = match.group(2)
+                    value = names[match.group(1)]
+                if line.startswith("ob="):
+                    current = value
+            elif line.startswith("calls="):
+                skip_next = True
+            elif line[0].isdigit() or line[0] in "+-*":
+                if skip_next:
+                    skip_next = False
+                    continue
+                fields = line.split()
+                if len(fields) >= 2:
+                    costs[current] = costs.get(current, 0) + int(fields[1])
+    return costs
+
+
+def main():
+    directory, program = sys.argv[1], os.path.realpath(sys.argv[2])
+    times, rounds = load_times(directory)
+    median = {}
+    for kind in KINDS:
+        for tool in TOOLS:
+            name = "%s %s" % (tool, kind)
+            if name not in times:
+                sys.exit("summarize: no times for %s" % name)
+            median[name] = statistics.median(times[name]) * 1000.0
+
+    out = []
+    met = True
+    runs = min(len(v) for v in times.values())
+    out.append("### Time (median of %d runs each, in %d alternating rounds)\n" % (runs, rounds))
+    out.append("| command | varnicle | floor | opensc-tool | scriptor | varnicle / floor | varnicle / opensc-tool | varnicle / scriptor |")
+    out.append("|---|---|---|---|---|---|---|---|")
+    for kind in KINDS:
+        v = median["varnicle " + kind]
+        cells = ["%.2f ms" % median["%s %s" % (tool, kind)] for tool in TOOLS]
+        ratios = [v / median["%s %s" % (tool, kind)] for tool in TOOLS[1:]]
+        out.append("| -%s | %s | %s |" % (kind, " | ".join(cells), " | ".join("%.3f" % r for r in ratios)))
+        met &= ratios[0] <= FLOOR_LIMIT and ratios[1] < 1.0 and ratios[2] < 1.0
+
+    out.append("\n### Peak memory (maximum resident set size, /usr/bin/time -v)\n")
+    out.append("| command | varnicle | floor | opensc-tool | scriptor |")
+    out.append("|---|---|---|---|---|")
+    for kind in KINDS:
+        rss = [peak_rss_kb(directory, "%s-%s" % (tool, kind)) for tool in TOOLS]
+        out.append("| -%s | %s |" % (kind, " | ".join("%d KB" % r for r in rss)))
+        met &= rss[0] < RSS_LIMIT_KB
+
+    out.append("\n### Instructions of one run (valgrind --tool=callgrind)\n")
+    out.append("| run | whole process | in varnicle's own code | share | dynamic loader | libc | libstdc++ | libpcsclite |")
+    out.append("|---|---|---|---|---|---|---|---|")
+    for name in sorted(glob.glob(os.path.join(directory, "callgrind-*.out"))):
+        label = os.path.basename(name)[len("callgrind-"):-len(".out")]
+        label = label.replace("-", " -", 1) if label.startswith("varnicle") else label.replace("-", " ")
+        costs = callgrind_costs(name)
+        total = sum(costs.values())
+
+        def by(pattern):
+            return sum(c for o, c in costs.items() if o and re.search(pattern, os.path.basename(o)))
+
+        own = sum(c for o, c in costs.items() if o and os.path.realpath(o) == program)
+        own_cell = "%d" % own if label.startswith("varnicle") else "n/a"
+        share = "%.1f%%" % (100.0 * own / total) if label.startswith("varnicle") else "n/a"
+        out.append("| %s | %d | %s | %s | %d | %d | %d | %d |" % (
+            label, total, own_cell, share, by(r"^ld-linux"), by(r"^libc\.so"), by(r"^libstdc\+\+"),
+            by(r"^libpcsclite")))
+
+    out.append("\n### Targets\n")
+    for kind in KINDS:
+        v = median["varnicle " + kind]
+        ratio = v / median["floor " + kind]
+        out.append("- -%s: varnicle / floor %.3f (target <= %.2f): %s; faster than opensc-tool: %s; faster than scriptor: %s" % (
+            kind, ratio, FLOOR_LIMIT, "met" if ratio <= FLOOR_LIMIT else "NOT met",
+            "yes" if v < median["opensc-tool " + kind] else "NO",
+            "yes" if v < median["scriptor " + kind] else "NO"))
+        rss = peak_rss_kb(directory, "varnicle-" + kind)
+        out.append("- -%s: peak memory %d KB (target < %d KB): %s" % (
+            kind, rss, RSS_LIMIT_KB, "met" if rss < RSS_LIMIT_KB else "NOT met"))
+    print("\n".join(out))
+    return 0 if met else 3
+
+
+if __name__ == "__main__":
+    sys.exit(main())
