@@ -12,6 +12,7 @@
 #include "card/CSError.h"
 #include "card/PcscErrorText.h"
 #include "support/CapturedOutput.h"
+#include "support/ConsoleText.h"
 #include "support/FakePcsc.h"
 
 namespace {
@@ -110,7 +111,7 @@ TEST_F(ErrorMessagesTest, RaiseOnResultPrintsTheContextUnlessSilentAndThrows)
                 thrown = error.Message().Text();
             }
         });
-        EXPECT_EQ(output, c.printed);
+        EXPECT_EQ(output, ConsoleText(c.printed));
         EXPECT_EQ(thrown, "Ошибка! Transmit: Некорректное наименование считывателя.");
     }
 }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "support/CapturedOutput.h"
+#include "support/ConsoleText.h"
 #include "support/FakePcsc.h"
 
 namespace {
@@ -50,6 +51,8 @@ protected:
         g_readerSession.traceHook = RecordingHook;
         ASSERT_EQ(OpenReader("Reader A", 2), result::kSuccess);
         fake.calls.clear();
+        std::memset(response, 0, sizeof response);
+        responseLength = sizeof response;
     }
 
     ResultCode Send(const std::string& commandHex)
@@ -413,7 +416,7 @@ TEST_F(CardTest, CloseReader)
 {
     std::string output;
     output = CaptureOutput([] { EXPECT_EQ(CloseReader(), result::kNoConnection); });
-    EXPECT_EQ(output, "Ошибка CloseReader(A, 00000001)");
+    EXPECT_EQ(output, ConsoleText("Ошибка CloseReader(A, 00000001)"));
     EXPECT_TRUE(fake.calls.empty());
 
     g_readerSession.card = FakePcsc::kCard;
@@ -423,7 +426,7 @@ TEST_F(CardTest, CloseReader)
 
     fake.disconnectResult = SCARD_E_INVALID_HANDLE;
     output = CaptureOutput([] { EXPECT_EQ(CloseReader(), result::kPcscFailure); });
-    EXPECT_EQ(output, "Ошибка CloseReader(A, 00000004)");
+    EXPECT_EQ(output, ConsoleText("Ошибка CloseReader(A, 00000004)"));
     EXPECT_EQ(g_readerSession.lastPcscError, 0u);
 }
 
