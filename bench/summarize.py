@@ -1,14 +1,15 @@
 #!/usr/bin/env python3
 """Turns the raw measurements of bench/run into the report.
 
-usage: summarize.py DIR PROGRAM
+usage: summarize.py DIR PROGRAM OWN_FUNCTIONS
 
 DIR holds round-*.json (hyperfine exports; every round times every command),
 rss-NAME.txt (/usr/bin/time -v outputs, one or more per command, separated by
 lines of "----") and callgrind-NAME.out (one run under callgrind). PROGRAM is
-the varnicle executable, whose own instructions are told apart from the rest
-of the process. Prints the report as Markdown and exits with 0 when every
-target is met, 3 when not.
+the varnicle executable; OWN_FUNCTIONS lists, one a line, the functions
+compiled from the program's sources (the executable also holds the parts of
+the C++ runtime linked into it). Prints the report as Markdown and exits with
+0 when every target is met, 3 when not.
 """
 import glob
 import json
@@ -43,29 +44,39 @@ def peak_rss_kb(directory, name):
 
 
 def callgrind_costs(path):
-    """Instructions per object file: the self cost of every function, summed
-    by the object it lives in (call lines carry inclusive costs and are
-    skipped)."""
+    """Instructions per object file and function: the self cost of every
+    function (call lines carry inclusive costs and are skipped)."""
     names = {}
     costs = {}
-    current = None
+    current_object = None
+    current_function = None
     skip_next = False
     compressed = re.compile(r"\((\d+)\)(?: (.*))?")
+
+    def expand(kind, value):
+        match = compressed.fullmatch(value)
+        if not match:
+            return value
+        key = (kind, match.group(1))
+        if match.group(2) is not None:
+            names[key] = match.group(2)
+        return names[key]
+
     with open(path) as f:
         for line in f:
             line = line.rstrip("\n")
             if not line:
                 continue
-            if line.startswith(("ob=", "cob=")):
-                value = line.split("=", 1)[1]
-                match = compressed.fullmatch(value)
-                if match:
-                    if match.group(2) is not None:
-                        names[match.group(1)] = match.group(2)
-                    value = names[match.group(1)]
-                if line.startswith("ob="):
-                    current = value
-            elif line.startswith("calls="):
+            key, _, value = line.partition("=")
+            if key in ("ob", "cob"):
+                value = expand("ob", value)
+                if key == "ob":
+                    current_object = value
+            elif key in ("fn", "cfn"):
+                value = expand("fn", value)
+                if key == "fn":
+                    current_function = value
+            elif key == "calls":
                 skip_next = True
             elif line[0].isdigit() or line[0] in "+-*":
                 if skip_next:
@@ -73,12 +84,15 @@ def callgrind_costs(path):
                     continue
                 fields = line.split()
                 if len(fields) >= 2:
-                    costs[current] = costs.get(current, 0) + int(fields[1])
+                    where = (current_object, current_function)
+                    costs[where] = costs.get(where, 0) + int(fields[1])
     return costs
 
 
 def main():
     directory, program = sys.argv[1], os.path.realpath(sys.argv[2])
+    with open(sys.argv[3]) as f:
+        own_functions = set(line.rstrip("\n") for line in f)
     times, rounds = load_times(directory)
     median = {}
     for kind in KINDS:
@@ -110,23 +124,23 @@ def main():
         met &= rss[0] < RSS_LIMIT_KB
 
     out.append("\n### Instructions of one run (valgrind --tool=callgrind)\n")
-    out.append("| run | whole process | in varnicle's own code | share | dynamic loader | libc | libstdc++ | libpcsclite |")
-    out.append("|---|---|---|---|---|---|---|---|")
+    out.append("| run | whole process | in varnicle's own code | share | dynamic loader | libc | libpcsclite |")
+    out.append("|---|---|---|---|---|---|---|")
     for name in sorted(glob.glob(os.path.join(directory, "callgrind-*.out"))):
         label = os.path.basename(name)[len("callgrind-"):-len(".out")]
-        label = label.replace("-", " -", 1) if label.startswith("varnicle") else label.replace("-", " ")
+        ours = label.startswith("varnicle")
+        label = label.replace("-", " -", 1) if ours else label.replace("-", " ")
         costs = callgrind_costs(name)
         total = sum(costs.values())
 
         def by(pattern):
-            return sum(c for o, c in costs.items() if o and re.search(pattern, os.path.basename(o)))
+            return sum(c for (o, _), c in costs.items() if o and re.search(pattern, os.path.basename(o)))
 
-        own = sum(c for o, c in costs.items() if o and os.path.realpath(o) == program)
-        own_cell = "%d" % own if label.startswith("varnicle") else "n/a"
-        share = "%.1f%%" % (100.0 * own / total) if label.startswith("varnicle") else "n/a"
-        out.append("| %s | %d | %s | %s | %d | %d | %d | %d |" % (
-            label, total, own_cell, share, by(r"^ld-linux"), by(r"^libc\.so"), by(r"^libstdc\+\+"),
-            by(r"^libpcsclite")))
+        own = sum(c for (o, f), c in costs.items()
+                  if o and os.path.realpath(o) == program and f in own_functions)
+        out.append("| %s | %d | %s | %s | %d | %d | %d |" % (
+            label, total, "%d" % own if ours else "n/a", "%.1f%%" % (100.0 * own / total) if ours else "n/a",
+            by(r"^ld-linux"), by(r"^libc\.so"), by(r"^libpcsclite")))
 
     out.append("\n### Targets\n")
     for kind in KINDS:
