@@ -115,6 +115,17 @@ def main():
         out.append("| -%s | %s | %s |" % (kind, " | ".join(cells), " | ".join("%.3f" % r for r in ratios)))
         met &= ratios[0] <= FLOOR_LIMIT and ratios[1] < 1.0 and ratios[2] < 1.0
 
+    out.append("\nSpread, in ms (the machine is shared; the medians of commands timed in the same rounds are compared):\n")
+    out.append("| command | minimum | lower quartile | median | upper quartile |")
+    out.append("|---|---|---|---|---|")
+    for kind in KINDS:
+        for tool in TOOLS:
+            name = "%s %s" % (tool, kind)
+            q = statistics.quantiles(times[name], n=4)
+            out.append("| %s %s | %.2f | %.2f | %.2f | %.2f |" % (
+                tool, "-" + kind if tool == "varnicle" else kind, min(times[name]) * 1000.0, q[0] * 1000.0,
+                median[name], q[2] * 1000.0))
+
     out.append("\n### Peak memory (maximum resident set size, /usr/bin/time -v)\n")
     out.append("| command | varnicle | floor | opensc-tool | scriptor |")
     out.append("|---|---|---|---|---|")
