@@ -24,14 +24,16 @@ KINDS = ("check", "keycheck")
 TOOLS = ("varnicle", "floor", "opensc-tool", "scriptor")
 
 
-def load_times(directory):
-    times = {}
-    rounds = sorted(glob.glob(os.path.join(directory, "round-*.json")))
-    for path in rounds:
+def load_rounds(directory):
+    """The hyperfine results of every round, in order: a list of dicts from
+    command name to its result (wall times of each run, mean CPU times)."""
+    paths = glob.glob(os.path.join(directory, "round-*.json"))
+    paths.sort(key=lambda p: int(re.search(r"round-(\d+)\.json$", p).group(1)))
+    rounds = []
+    for path in paths:
         with open(path) as f:
-            for result in json.load(f)["results"]:
-                times.setdefault(result["command"], []).extend(result["times"])
-    return times, len(rounds)
+            rounds.append({r["command"]: r for r in json.load(f)["results"]})
+    return rounds
 
 
 def peak_rss_kb(directory, name):
@@ -93,19 +95,23 @@ def main():
     directory, program = sys.argv[1], os.path.realpath(sys.argv[2])
     with open(sys.argv[3]) as f:
         own_functions = set(line.rstrip("\n") for line in f)
-    times, rounds = load_times(directory)
+    rounds = load_rounds(directory)
+    times = {}
+    cpu = {}
     median = {}
     for kind in KINDS:
         for tool in TOOLS:
             name = "%s %s" % (tool, kind)
-            if name not in times:
-                sys.exit("summarize: no times for %s" % name)
+            if any(name not in r for r in rounds) or not rounds:
+                sys.exit("summarize: no times for %s in every round" % name)
+            times[name] = [t for r in rounds for t in r[name]["times"]]
+            cpu[name] = statistics.mean(r[name]["user"] + r[name]["system"] for r in rounds) * 1000.0
             median[name] = statistics.median(times[name]) * 1000.0
 
     out = []
     met = True
     runs = min(len(v) for v in times.values())
-    out.append("### Time (median of %d runs each, in %d alternating rounds)\n" % (runs, rounds))
+    out.append("### Time (median of %d runs each, in %d alternating rounds)\n" % (runs, len(rounds)))
     out.append("| command | varnicle | floor | opensc-tool | scriptor | varnicle / floor | varnicle / opensc-tool | varnicle / scriptor |")
     out.append("|---|---|---|---|---|---|---|---|")
     for kind in KINDS:
@@ -115,16 +121,26 @@ def main():
         out.append("| -%s | %s | %s |" % (kind, " | ".join(cells), " | ".join("%.3f" % r for r in ratios)))
         met &= ratios[0] <= FLOOR_LIMIT and ratios[1] < 1.0 and ratios[2] < 1.0
 
-    out.append("\nSpread, in ms (the machine is shared; the medians of commands timed in the same rounds are compared):\n")
-    out.append("| command | minimum | lower quartile | median | upper quartile |")
-    out.append("|---|---|---|---|---|")
+    out.append("\nSpread of the times, and the CPU time of the process itself (user + system, mean), in ms:\n")
+    out.append("| command | minimum | lower quartile | median | upper quartile | CPU |")
+    out.append("|---|---|---|---|---|---|")
     for kind in KINDS:
         for tool in TOOLS:
             name = "%s %s" % (tool, kind)
             q = statistics.quantiles(times[name], n=4)
-            out.append("| %s %s | %.2f | %.2f | %.2f | %.2f |" % (
+            out.append("| %s %s | %.2f | %.2f | %.2f | %.2f | %.2f |" % (
                 tool, "-" + kind if tool == "varnicle" else kind, min(times[name]) * 1000.0, q[0] * 1000.0,
-                median[name], q[2] * 1000.0))
+                median[name], q[2] * 1000.0, cpu[name]))
+
+    # Within a round the commands run moments apart, so the ratio of their
+    # medians there is less exposed to the load of other users than the
+    # ratio of the overall medians.
+    out.append("\nvarnicle / floor within each round (median over the rounds, and its quartiles):\n")
+    for kind in KINDS:
+        ratios = [statistics.median(r["varnicle " + kind]["times"]) / statistics.median(r["floor " + kind]["times"])
+                  for r in rounds]
+        q = statistics.quantiles(ratios, n=4) if len(ratios) > 1 else [ratios[0]] * 3
+        out.append("- -%s: %.3f (quartiles %.3f, %.3f)" % (kind, statistics.median(ratios), q[0], q[2]))
 
     out.append("\n### Peak memory (maximum resident set size, /usr/bin/time -v)\n")
     out.append("| command | varnicle | floor | opensc-tool | scriptor |")
