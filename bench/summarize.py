@@ -5,7 +5,8 @@ usage: summarize.py DIR PROGRAM OWN_FUNCTIONS
 
 DIR holds round-*.json (hyperfine exports; every round times every command),
 rss-NAME.txt (/usr/bin/time -v outputs, one or more per command, separated by
-lines of "----") and callgrind-NAME.out (one run under callgrind). PROGRAM is
+lines of "----"), callgrind-NAME.out (one run under callgrind) and
+failures.txt (the runs that failed, one a line, their rounds timed again). PROGRAM is
 the varnicle executable; OWN_FUNCTIONS lists, one a line, the functions
 compiled from the program's sources (the executable also holds the parts of
 the C++ runtime linked into it). Prints the report as Markdown and exits with
@@ -141,6 +142,11 @@ def main():
                   for r in rounds]
         q = statistics.quantiles(ratios, n=4) if len(ratios) > 1 else [ratios[0]] * 3
         out.append("- -%s: %.3f (quartiles %.3f, %.3f)" % (kind, statistics.median(ratios), q[0], q[2]))
+
+    with open(os.path.join(directory, "failures.txt")) as f:
+        failures = [line.rstrip("\n") for line in f if line.strip()]
+    out.append("\nRounds timed again after a failed run: %d%s" % (
+        len(failures), "".join("\n- " + line for line in failures)))
 
     out.append("\n### Peak memory (maximum resident set size, /usr/bin/time -v)\n")
     out.append("| command | varnicle | floor | opensc-tool | scriptor |")
