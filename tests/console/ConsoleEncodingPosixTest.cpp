@@ -72,6 +72,41 @@ TEST(ConsoleEncodingPosixTest, ConversionStopsWhenTheConsoleBufferIsFull)
     EXPECT_EQ(Convert("UTF-16LE", "abc", 4), std::string("a\0", 2));
 }
 
+TEST(ConsoleEncodingPosixTest, EnvironmentThatPassesUtf8Through)
+{
+    struct Case {
+        const char* lcAll;
+        const char* lcCtype;
+        const char* lang;
+        bool passes;
+    };
+    const Case cases[] = {
+        {nullptr, nullptr, nullptr, true},
+        {"", "", "", true},
+        {nullptr, nullptr, "C", true},
+        {nullptr, nullptr, "POSIX", true},
+        {nullptr, nullptr, "C.UTF-8", true},
+        {nullptr, nullptr, "ru_RU.UTF-8", true},
+        {nullptr, nullptr, "ru_RU.utf8", true},
+        {nullptr, nullptr, "en_US.UTF-8@euro", true},
+        {nullptr, nullptr, "ru_RU.KOI8-R", false},
+        {nullptr, nullptr, "ru_RU", false},
+        {nullptr, nullptr, "russian", false},
+        {nullptr, nullptr, "ru_RU.UTF-16", false},
+        {nullptr, nullptr, "ru_RU.UTF-8x", false},
+        // LC_ALL, then LC_CTYPE, then LANG: the first one set and not empty decides.
+        {"ru_RU.KOI8-R", nullptr, "C.UTF-8", false},
+        {"", "ru_RU.CP1251", "C.UTF-8", false},
+        {nullptr, "C", "ru_RU.KOI8-R", true},
+        {"ru_RU.UTF-8", "ru_RU.KOI8-R", "ru_RU.KOI8-R", true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(EnvironmentPassesUtf8Through(c.lcAll, c.lcCtype, c.lang), c.passes)
+            << (c.lcAll ? c.lcAll : "(null)") << " / " << (c.lcCtype ? c.lcCtype : "(null)") << " / "
+            << (c.lang ? c.lang : "(null)");
+    }
+}
+
 // Runs the real printer in a given LC_CTYPE locale and puts the old one back.
 class ConsoleLocaleTest : public testing::Test {
 protected:
