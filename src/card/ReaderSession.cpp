@@ -189,6 +189,9 @@ ResultCode CloseReader()
     const ReaderSession& session = g_readerSession;
     ResultCode code = result::kNoConnection;
     if (session.card != 0) {
+        // Unpowered, so that nothing the check did stays in effect on the
+        // module; another process connected to the same card at this moment
+        // finds it reset.
         code = pcsc::Disconnect(session.card, SCARD_UNPOWER_CARD) != SCARD_S_SUCCESS ? result::kPcscFailure
                                                                                      : result::kSuccess;
     }
