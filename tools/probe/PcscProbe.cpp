@@ -87,6 +87,20 @@ void Pause()
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }
 
+// Establishes the context when there is none: pcscd may still be starting, or
+// may have gone and come back. False, after a pause, while it does not answer.
+bool EnsureContext(Context& context, LONG* rv)
+{
+    if (context.valid())
+        return true;
+    *rv = context.Establish();
+    if (*rv == SCARD_S_SUCCESS)
+        return true;
+    context.Release();
+    Pause();
+    return false;
+}
+
 int List()
 {
     Context context;
@@ -108,14 +122,8 @@ int WaitReader(const std::string& reader, Clock::time_point deadline)
     Context context;
     LONG rv = SCARD_E_NO_SERVICE;
     while (Clock::now() < deadline) {
-        if (!context.valid()) {
-            rv = context.Establish();
-            if (rv != SCARD_S_SUCCESS) {
-                context.Release();
-                Pause();
-                continue;
-            }
-        }
+        if (!EnsureContext(context, &rv))
+            continue;
         std::vector<std::string> names;
         rv = ListReaders(context, &names);
         for (const auto& name : names) {
@@ -149,15 +157,11 @@ int WaitCard(const std::string& reader, bool wantPresent, long since, Clock::tim
     state.dwCurrentState = SCARD_STATE_UNAWARE;
     LONG rv = SCARD_E_NO_SERVICE;
     while (Clock::now() < deadline) {
-        if (!context.valid()) {
-            rv = context.Establish();
-            if (rv != SCARD_S_SUCCESS) {
-                context.Release();
-                Pause();
-                continue;
-            }
+        const bool fresh = !context.valid();
+        if (!EnsureContext(context, &rv))
+            continue;
+        if (fresh)
             state.dwCurrentState = SCARD_STATE_UNAWARE;
-        }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         rv = SCardGetStatusChange(context.get(), static_cast<DWORD>(left > 0 ? left : 0), &state, 1);
         if (rv == SCARD_S_SUCCESS) {
