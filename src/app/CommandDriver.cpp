@@ -46,8 +46,12 @@ ResultCode Connect(const CommandOptions& options)
     const LONG established = pcsc::EstablishContext(SCARD_SCOPE_USER, &context);
     g_readerSession.context = context;
     if (established != SCARD_S_SUCCESS) {
-        // The raw value is the code; it falls on the generic message.
-        return static_cast<ResultCode>(established);
+        // The raw value is the code, so that it falls on the generic message.
+        // Windows can answer with a system error code instead of a PC/SC one
+        // (ERROR_ACCESS_DENIED, 5, for a run from a service); one below the
+        // generic code would take the text of one of the channel's own codes.
+        const auto code = static_cast<ResultCode>(established);
+        return code < result::kGenericFailure ? result::kGenericFailure : code;
     }
     g_readerSession.traceHook = TraceHook;
     return OpenReader(options.readerName, static_cast<std::uint32_t>(options.traceMode));
