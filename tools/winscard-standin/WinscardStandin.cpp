@@ -590,7 +590,7 @@ LONG WINAPI SCardEndTransaction(SCARDHANDLE hCard, DWORD dwDisposition)
 LONG WINAPI SCardStatusA(SCARDHANDLE hCard, LPSTR szReaderName, LPDWORD pcchReaderLen, LPDWORD pdwState,
                          LPDWORD pdwProtocol, LPBYTE pbAtr, LPDWORD pcbAtrLen)
 {
-    Log("SCardStatusA");
+    Log("SCardStatusA atr size=%lu", pcbAtrLen != nullptr ? static_cast<unsigned long>(*pcbAtrLen) : 0UL);
     LONG injected = 0;
     if (InjectedFailure("SCardStatusA", &injected)) {
         return Result("SCardStatusA", injected);
