@@ -117,13 +117,14 @@ protected:
         std::vector<std::string> pieces;
         std::string piece;
         for (const char c : printed + '\n') {
-            if (c != '\n' && c != '\t') {
+            if (c != '\n' && c != '\r' && c != '\t') {
                 piece += c;
                 continue;
             }
             const std::size_t first = piece.find_first_not_of(' ');
             const std::size_t last = piece.find_last_not_of(' ');
-            if (first != std::string::npos && VisibleLength(piece) >= kMeaningfulLength) {
+            // Console bytes need not be UTF-8: every piece that is not blank counts.
+            if (first != std::string::npos) {
                 pieces.push_back(piece.substr(first, last - first + 1));
             }
             piece.clear();
