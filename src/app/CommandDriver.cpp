@@ -5,6 +5,7 @@
 
 #include "app/CommandOptions.h"
 #include "app/HelpTexts.h"
+#include "app/ProgramVersion.h"
 #include "card/CSError.h"
 #include "card/ErrorMessages.h"
 #include "card/ReaderSession.h"
@@ -105,7 +106,8 @@ int CommandDriver(int argc, char** argv)
         const bool silent = options.silent != 0;
 
         if (!silent) {
-            LogPrintf("%s версия %d.%02d.%02d.%02d\n", "varnicle.exe", 1, 0, 0, 1);
+            LogPrintf("%s версия %d.%02d.%02d.%02d\n", "varnicle.exe", program_version::kMajor, program_version::kMinor,
+                      program_version::kPatch, program_version::kTweak);
         }
         start = MonotonicMilliseconds();
         if (!silent) {
