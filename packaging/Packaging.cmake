@@ -15,12 +15,13 @@ if(WIN32)
   install(FILES ${CMAKE_BINARY_DIR}/packaging/readers.ini ${PROJECT_SOURCE_DIR}/README.md
           DESTINATION . COMPONENT varnicle)
 else()
-  # Manual pages are installed compressed, as man expects them on Debian.
-  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/packaging)
+  # Manual pages are installed compressed, as man expects them on Debian. The
+  # page's header shows the version as the banner prints it.
+  configure_file(${packaging_dir}/varnicle.1 ${CMAKE_BINARY_DIR}/packaging/varnicle.1 @ONLY)
   set(manpage ${CMAKE_BINARY_DIR}/packaging/varnicle.1.gz)
   add_custom_command(OUTPUT ${manpage}
-                     COMMAND gzip -9 -n -c ${packaging_dir}/varnicle.1 > ${manpage}
-                     DEPENDS ${packaging_dir}/varnicle.1
+                     COMMAND gzip -9 -n -c ${CMAKE_BINARY_DIR}/packaging/varnicle.1 > ${manpage}
+                     DEPENDS ${CMAKE_BINARY_DIR}/packaging/varnicle.1
                      VERBATIM)
   add_custom_target(varnicle_manpage ALL DEPENDS ${manpage})
   install(TARGETS varnicle RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT varnicle)
@@ -42,7 +43,11 @@ set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_PACKAGE_FILE_NAME "varnicle-${PROJECT_VERSION}-win64")
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(CPACK_PACKAGE_FILE_NAME "varnicle-${PROJECT_VERSION}-win64")
+  else()
+    set(CPACK_PACKAGE_FILE_NAME "varnicle-${PROJECT_VERSION}-win32")
+  endif()
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

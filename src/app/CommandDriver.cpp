@@ -6,6 +6,7 @@
 #include "app/CommandOptions.h"
 #include "app/DriverMessages.h"
 #include "app/HelpTexts.h"
+#include "app/ProgramVersion.h"
 #include "card/CSError.h"
 #include "card/ErrorMessages.h"
 #include "card/ReaderSession.h"
@@ -110,7 +111,8 @@ int CommandDriver(int argc, char** argv)
         const bool silent = options.silent != 0;
 
         if (!silent) {
-            LogPrintf(driver_message::kBanner, "varnicle.exe", 1, 0, 0, 1);
+            LogPrintf(driver_message::kBanner, "varnicle.exe", program_version::kMajor, program_version::kMinor,
+                      program_version::kPatch, program_version::kTweak);
         }
         start = MonotonicMilliseconds();
         if (!silent) {

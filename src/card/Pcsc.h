@@ -5,12 +5,6 @@
 // system implementation (PcscSystem.cpp), the unit tests a scripted fake.
 
 #if defined(_WIN32)
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 #include <winscard.h>
 #else

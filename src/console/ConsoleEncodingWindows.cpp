@@ -2,12 +2,6 @@
 
 #include <memory>
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 // UTF-8 to UTF-16 to the system's OEM code page, one byte per UTF-16 unit.

@@ -1,5 +1,3 @@
-#ifndef _WIN32
-
 #include <cstdint>
 #include <string>
 
@@ -18,5 +16,3 @@ TEST(PcscErrorTextPosixTest, KnownPcscValueHasTheServiceText)
 }
 
 }  // namespace
-
-#endif

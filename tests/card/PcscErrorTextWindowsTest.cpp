@@ -1,5 +1,3 @@
-#ifdef _WIN32
-
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -8,12 +6,6 @@
 
 #include "card/PcscErrorText.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 namespace {
@@ -61,5 +53,3 @@ TEST(PcscErrorTextWindowsTest, EachCallOverwritesTheSameBuffer)
 }
 
 }  // namespace
-
-#endif

@@ -1,5 +1,3 @@
-#ifndef _WIN32
-
 #include "console/ConsoleEncodingPosix.h"
 
 #include <clocale>
@@ -205,5 +203,3 @@ TEST_F(Koi8LocaleTest, CutInsideALetterShowsAsQuestionMarkBeforeTheMark)
 }
 
 }  // namespace
-
-#endif

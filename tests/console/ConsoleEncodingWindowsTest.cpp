@@ -1,5 +1,3 @@
-#ifdef _WIN32
-
 #include <string>
 
 #include <gtest/gtest.h>
@@ -9,12 +7,6 @@
 #include "support/AllocationSpy.h"
 #include "support/CapturedOutput.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 namespace spy = allocation_spy;
@@ -72,5 +64,3 @@ TEST_F(ConsoleEncodingWindowsTest, EmptyTextWritesNothing)
 }
 
 }  // namespace
-
-#endif

@@ -19,7 +19,7 @@ struct Header {
     void* base;
     std::size_t size;
 };
-static_assert(sizeof(Header) == 16 && 16 % alignof(std::max_align_t) == 0, "header must keep malloc's alignment");
+static_assert(sizeof(Header) % alignof(std::max_align_t) == 0, "header must keep malloc's alignment");
 
 enum class Mode { kOff, kWatched, kEvery };
 

@@ -3,9 +3,6 @@
 // the system has no text for it. The end-to-end cases under wine build their
 // expected output with it.
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <cstdio>
