@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "config/ReaderConfig.h"
 #include "console/LogPrintf.h"
 
 namespace {
@@ -97,6 +98,16 @@ void SetReaderName(CommandOptions* options, const char* name)
     char* copy = new char[length + 1];
     std::memcpy(copy, name, length + 1);
     options->readerName = copy;
+}
+
+int LoadReaderName(CommandOptions* options)
+{
+    char name[kEntryBufferSize] = {};
+    if (ReadFirstEntry(name, kReaderConfigPath) == 0) {
+        return 0;
+    }
+    SetReaderName(options, name);
+    return 1;
 }
 
 void ClearReaderName(CommandOptions* options) noexcept

@@ -11,6 +11,7 @@
 
 #include "card/CSError.h"
 #include "card/PcscErrorText.h"
+#include "card/ReaderSession.h"
 #include "support/CapturedOutput.h"
 #include "support/ConsoleText.h"
 #include "support/FakePcsc.h"
