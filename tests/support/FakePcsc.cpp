@@ -50,6 +50,8 @@ FakePcsc& FakePcsc::Get()
 
 void FakePcsc::Reset()
 {
+    bookkeepingBegins = nullptr;
+    bookkeepingEnds = nullptr;
     establishResult = SCARD_S_SUCCESS;
     connectResult = SCARD_S_SUCCESS;
     activeProtocol = SCARD_PROTOCOL_T1;
@@ -88,6 +90,28 @@ std::string Format(const char* format, unsigned long long value)
     return text;
 }
 
+// Brackets a call's bookkeeping with the hooks.
+class Bookkeeping {
+public:
+    explicit Bookkeeping(FakePcsc& fake) : fake_(fake)
+    {
+        if (fake_.bookkeepingBegins != nullptr) {
+            fake_.bookkeepingBegins();
+        }
+    }
+    ~Bookkeeping()
+    {
+        if (fake_.bookkeepingEnds != nullptr) {
+            fake_.bookkeepingEnds();
+        }
+    }
+    Bookkeeping(const Bookkeeping&) = delete;
+    Bookkeeping& operator=(const Bookkeeping&) = delete;
+
+private:
+    FakePcsc& fake_;
+};
+
 LONG ReturnAtr(const Bytes& atr, BYTE* buffer, DWORD* length)
 {
     if (*length < atr.size()) {
@@ -106,6 +130,7 @@ namespace pcsc {
 LONG EstablishContext(DWORD scope, SCARDCONTEXT* context)
 {
     FakePcsc& fake = FakePcsc::Get();
+    const Bookkeeping bookkeeping(fake);
     fake.calls.push_back(Format("EstablishContext scope=%llu", scope));
     if (fake.establishResult == SCARD_S_SUCCESS) {
         *context = FakePcsc::kContext;
@@ -117,6 +142,7 @@ LONG Connect(SCARDCONTEXT context, const char* readerName, DWORD shareMode, DWOR
              SCARDHANDLE* card, DWORD* activeProtocol)
 {
     FakePcsc& fake = FakePcsc::Get();
+    const Bookkeeping bookkeeping(fake);
     if (context != FakePcsc::kContext) {
         ++fake.badArguments;
     }
@@ -132,6 +158,7 @@ LONG Connect(SCARDCONTEXT context, const char* readerName, DWORD shareMode, DWOR
 LONG GetAttrib(SCARDHANDLE card, DWORD attribute, BYTE* buffer, DWORD* length)
 {
     FakePcsc& fake = FakePcsc::Get();
+    const Bookkeeping bookkeeping(fake);
     if (card != FakePcsc::kCard) {
         ++fake.badArguments;
     }
@@ -145,6 +172,7 @@ LONG GetAttrib(SCARDHANDLE card, DWORD attribute, BYTE* buffer, DWORD* length)
 LONG StatusAtr(SCARDHANDLE card, BYTE* atr, DWORD* atrLength)
 {
     FakePcsc& fake = FakePcsc::Get();
+    const Bookkeeping bookkeeping(fake);
     if (card != FakePcsc::kCard) {
         ++fake.badArguments;
     }
@@ -158,6 +186,7 @@ LONG StatusAtr(SCARDHANDLE card, BYTE* atr, DWORD* atrLength)
 LONG BeginTransaction(SCARDHANDLE card)
 {
     FakePcsc& fake = FakePcsc::Get();
+    const Bookkeeping bookkeeping(fake);
     if (card != FakePcsc::kCard) {
         ++fake.badArguments;
     }
@@ -169,6 +198,7 @@ LONG Transmit(SCARDHANDLE card, SendRecord sendRecord, const BYTE* command, DWOR
               DWORD* responseLength)
 {
     FakePcsc& fake = FakePcsc::Get();
+    const Bookkeeping bookkeeping(fake);
     if (card != FakePcsc::kCard || *responseLength != 258) {
         ++fake.badArguments;
     }
@@ -196,13 +226,14 @@ LONG Transmit(SCARDHANDLE card, SendRecord sendRecord, const BYTE* command, DWOR
     std::copy(answer.begin(), answer.end(), response);
     const std::size_t room = *responseLength - answer.size();
     std::copy_n(reply.beyond.begin(), std::min(room, reply.beyond.size()), response + answer.size());
-    *responseLength = static_cast<DWORD>(answer.size());
+    *responseLength = reply.reportedLength != 0 ? reply.reportedLength : static_cast<DWORD>(answer.size());
     return SCARD_S_SUCCESS;
 }
 
 LONG EndTransaction(SCARDHANDLE card, DWORD disposition)
 {
     FakePcsc& fake = FakePcsc::Get();
+    const Bookkeeping bookkeeping(fake);
     if (card != FakePcsc::kCard) {
         ++fake.badArguments;
     }
@@ -213,6 +244,7 @@ LONG EndTransaction(SCARDHANDLE card, DWORD disposition)
 LONG Disconnect(SCARDHANDLE card, DWORD disposition)
 {
     FakePcsc& fake = FakePcsc::Get();
+    const Bookkeeping bookkeeping(fake);
     if (card != FakePcsc::kCard) {
         ++fake.badArguments;
     }

@@ -28,6 +28,9 @@ public:
         // Written into the receive buffer after the answer, as far as the
         // buffer reaches: bytes the card did not send, for a reader to ignore.
         Bytes beyond;
+        // When non-zero, the length reported back in place of the answer's
+        // own: a faulty PC/SC layer.
+        DWORD reportedLength = 0;
     };
 
     static FakePcsc& Get();
@@ -37,6 +40,11 @@ public:
     // Appends an exchange to the script.
     FakePcsc& Answer(const std::string& commandHex, const std::string& answerHex, LONG result = SCARD_S_SUCCESS);
     FakePcsc& Answer(const Bytes& command, const Bytes& answer, LONG result = SCARD_S_SUCCESS);
+
+    // Called around the fake's own bookkeeping, when set: a test that makes
+    // allocations fail spares the fake's records with them.
+    void (*bookkeepingBegins)();
+    void (*bookkeepingEnds)();
 
     // Script.
     LONG establishResult;
