@@ -1,27 +1,18 @@
 #include "support/FakePcsc.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
+
+#include "apduscript/ApduScript.h"
 
 Bytes HexBytes(const std::string& text)
 {
     Bytes bytes;
-    int high = -1;
-    for (char c : text) {
-        if (std::isxdigit(static_cast<unsigned char>(c)) == 0) {
-            continue;
-        }
-        const int digit = std::isdigit(static_cast<unsigned char>(c)) != 0
-                              ? c - '0'
-                              : std::toupper(static_cast<unsigned char>(c)) - 'A' + 10;
-        if (high < 0) {
-            high = digit;
-        } else {
-            bytes.push_back(static_cast<std::uint8_t>(high * 16 + digit));
-            high = -1;
-        }
+    std::string error;
+    if (!apdu_script::ParseHex(text, &bytes, &error)) {
+        throw std::invalid_argument(error + ": " + text);
     }
     return bytes;
 }
@@ -78,6 +69,19 @@ FakePcsc& FakePcsc::Answer(const std::string& commandHex, const std::string& ans
 FakePcsc& FakePcsc::Answer(const Bytes& command, const Bytes& answer, LONG result)
 {
     exchanges.push_back(Exchange{command, answer, result, {}});
+    return *this;
+}
+
+FakePcsc& FakePcsc::AnswerScript(const std::string& text, const std::string& name)
+{
+    std::vector<apdu_script::Exchange> script;
+    std::string error;
+    if (!apdu_script::ParseScript(text, name, &script, &error)) {
+        throw std::invalid_argument(error);
+    }
+    for (const apdu_script::Exchange& exchange : script) {
+        Answer(exchange.command, exchange.answer);
+    }
     return *this;
 }
 
