@@ -1,6 +1,7 @@
+# shellcheck shell=bash  # sourced, never run: no #! line to say so
 # Bash functions that bring up the PC/SC service with the vpcd virtual reader
 # and a virtual module, and take down again only what they started.
-# Sourced by scripts/demo and tests/e2e/run-case; safe under set -e. Every
+# Sourced by scripts/demo and the end-to-end tests; safe under set -e. Every
 # process started here gets SIGTERM when the script that started it dies
 # (setpriv --pdeathsig), so a killed run leaves no daemon or module behind;
 # the lock keeps the demo and the end-to-end cases from using the virtual
@@ -17,18 +18,30 @@
 
 PCSC_READER="${PCSC_READER:-Virtual PCD 00 00}"
 PCSC_PORT="${PCSC_PORT:-35963}"
-PCSC_LOCK_FILE="${PCSC_LOCK_FILE:-/tmp/varnicle-vpcd.lock}"
+PCSC_LOCK_FILE="${PCSC_LOCK_FILE:-/run/lock/varnicle-vpcd.lock}"
+# shellcheck source=scripts/lib/lockfile.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lockfile.sh"
 
 # Open from the start, so that every process started here can be told to close
-# it: a leftover child must not hold the lock. Only root can start pcscd, so
-# another user who cannot write root's lock file takes one of their own.
-if ! (umask 0 && : >>"$PCSC_LOCK_FILE") 2>/dev/null; then
-  PCSC_LOCK_FILE="${TMPDIR:-/tmp}/varnicle-vpcd-$(id -u).lock"
+# it: a leftover child must not hold the lock. Only root makes the shared lock
+# file; another user shares it when it is there and otherwise takes one of
+# their own.
+pcsc_lock_error=
+if [ "$(id -u)" -ne 0 ] && ! { [ -e "$PCSC_LOCK_FILE" ] && lock_file_claim "$PCSC_LOCK_FILE"; }; then
+  PCSC_LOCK_FILE="$(lock_file_directory)/varnicle-vpcd-$(id -u).lock"
 fi
-exec {pcsc_lock_fd}>>"$PCSC_LOCK_FILE"
+if lock_file_claim "$PCSC_LOCK_FILE"; then
+  exec {pcsc_lock_fd}<"$PCSC_LOCK_FILE"
+else
+  pcsc_lock_error="the lock file $PCSC_LOCK_FILE is not a plain file of root's or this user's; remove it"
+  exec {pcsc_lock_fd}</dev/null
+fi
 pcsc_daemon_pid=
 pcsc_sim_pid=
 pcsc_sim_count=
+# Whose service pcsc_start found or started: own, system, or socket (the
+# system's, started on demand by systemd).
+pcsc_service=
 
 pcsc_log() {
   echo "${0##*/}: $*" >&2
@@ -36,6 +49,10 @@ pcsc_log() {
 
 # Waits (up to 5 minutes) until no other demo or test holds the virtual reader.
 pcsc_lock() {
+  if [ -n "$pcsc_lock_error" ]; then
+    pcsc_log "$pcsc_lock_error"
+    return 1
+  fi
   if ! flock -w 300 "$pcsc_lock_fd"; then
     pcsc_log "the virtual reader stayed in use by another run (lock $PCSC_LOCK_FILE)"
     return 1
@@ -50,8 +67,21 @@ pcsc_probe() {
 # service already answers; then waits until it lists the virtual reader.
 # Returns 77 when this machine cannot run it (no pcscd or vpcd, not root).
 pcsc_start() {
+  if pcsc_socket_activated; then
+    # systemd owns the socket and starts pcscd at the first connection: a
+    # pcscd of ours could not listen there, and stopping the system's is not
+    # ours to do.
+    pcsc_service=socket
+    pcsc_log "pcscd is started on demand by systemd (pcscd.socket); using that service"
+    if ! pcsc_probe --timeout 3000 wait-reader "$PCSC_READER"; then
+      pcsc_log "the service behind pcscd.socket does not list the reader \"$PCSC_READER\"; install vsmartcard-vpcd and restart pcscd"
+      return 1
+    fi
+    return 0
+  fi
   if pcsc_probe list >/dev/null 2>&1; then
     # A service of the system's own: use it, never stop it.
+    pcsc_service=system
     if ! pcsc_probe --timeout 3000 wait-reader "$PCSC_READER"; then
       pcsc_log "a PC/SC service is running without the reader \"$PCSC_READER\"; stop it or install vsmartcard-vpcd"
       return 1
@@ -79,12 +109,19 @@ pcsc_start() {
   [ -n "${PCSCD_DEBUG:-}" ] && debug=(-d)
   setpriv --pdeathsig TERM -- "$pcscd" -f "${debug[@]}" >"$PCSC_STATE/pcscd.log" 2>&1 {pcsc_lock_fd}>&- &
   pcsc_daemon_pid=$!
+  # shellcheck disable=SC2034  # read by the scripts that source this
+  pcsc_service=own
   if ! pcsc_probe wait-reader "$PCSC_READER"; then
     pcsc_log "pcscd did not list \"$PCSC_READER\"; its log:"
     tail -n 20 "$PCSC_STATE/pcscd.log" >&2
     pcsc_stop
     return 1
   fi
+}
+
+# True when systemd listens on the service's socket (pcscd.socket).
+pcsc_socket_activated() {
+  command -v systemctl >/dev/null 2>&1 && systemctl is-active --quiet pcscd.socket 2>/dev/null
 }
 
 pcsc_stop() {
@@ -95,9 +132,9 @@ pcsc_stop() {
 
 # Sends SIGTERM to one process of ours and waits for it (SIGKILL after 5 s).
 pcsc_kill() {
-  local pid=$1 i
+  local pid=$1
   if kill -TERM "$pid" 2>/dev/null; then
-    for i in $(seq 50); do
+    for _ in $(seq 50); do
       kill -0 "$pid" 2>/dev/null || break
       sleep 0.1
     done
@@ -122,8 +159,7 @@ sim_start() {
   pcsc_sim_count=$(cat "$PCSC_STATE/sim.count")
   # vpcd serves one module at a time; another one's card may be what the probe
   # saw. Ours is in the reader once vpcd talks to it.
-  local i
-  for i in $(seq 250); do
+  for _ in $(seq 250); do
     grep -q '^varnicle-sim: > ' "$PCSC_STATE/sim.log" && return 0
     sleep 0.02
   done

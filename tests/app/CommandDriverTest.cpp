@@ -301,6 +301,11 @@ void WithControlAnswer(FakePcsc& fake, TestModule module, const std::string& ans
 const std::vector<FailCase> kFailCases = {
     {"no PC/SC service", [](FakePcsc& f) { f.establishResult = static_cast<LONG>(SCARD_E_NO_SERVICE); },
      kCannotConnect + "Ошибка! Transmit: Ошибка.\n", {"EstablishContext scope=0"}, false, {}},
+    // System error codes below the generic code must not pass for the channel's own codes.
+    {"context refused with ERROR_ACCESS_DENIED", [](FakePcsc& f) { f.establishResult = 5; },
+     kCannotConnect + "Ошибка! Transmit: Ошибка.\n", {"EstablishContext scope=0"}, false, {}},
+    {"context refused with ERROR_TOO_MANY_OPEN_FILES", [](FakePcsc& f) { f.establishResult = 4; },
+     kCannotConnect + "Ошибка! Transmit: Ошибка.\n", {"EstablishContext scope=0"}, false, {}},
     {"unknown reader",
      [](FakePcsc& f) { f.connectResult = static_cast<LONG>(SCARD_E_UNKNOWN_READER); },
      kCannotConnect + PcscMessage(0x80100009) + "\n",

@@ -150,11 +150,11 @@ Command ModuleSim::Classify(const std::uint8_t* apdu, std::size_t length)
 {
     if (length < 4)
         return Command::Other;
-    if (apdu[0] == 0x00 && apdu[1] == 0xC0)
+    if (apdu[0] == 0x00 && apdu[1] == 0xC0 && apdu[2] == 0x00)
         return Command::GetResponse;
     if (apdu[0] != 0x80)
         return Command::Other;
-    if (apdu[1] == 0x06)
+    if (apdu[1] == 0x06 && apdu[2] == 0x00)
         return Command::FinalCheck;
     if (apdu[1] != 0xFE)
         return Command::Other;

@@ -187,6 +187,33 @@ TEST(ModuleSim, Faults)
     }
 }
 
+// The end-to-end tests read these names from the module's log.
+TEST(ModuleSim, CommandNamesByHeader)
+{
+    const struct {
+        const char* apdu;
+        const char* name;
+    } cases[] = {
+        {kSerial, "serial"},
+        {kIdentify, "identify"},
+        {kState, "state"},
+        {kKeyST23, "key"},
+        {kNonKeyST23, "nonkey"},
+        {kNonKeyST31, "nonkey"},
+        {"80 06 00 00 20", "final"},
+        {"00 C0 00 00 1F", "getresponse"},
+        {"80 06 01 00 20", "other"},
+        {"00 C0 01 00 1F", "other"},
+        {"80 FE 05 00 00", "other"},
+        {"00 FE 06 00 00", "other"},
+        {"80 FE 06", "other"},
+    };
+    for (const auto& c : cases) {
+        const Bytes apdu = Hex(c.apdu);
+        EXPECT_STREQ(ModuleSim::CommandName(ModuleSim::Classify(apdu.data(), apdu.size())), c.name) << c.apdu;
+    }
+}
+
 TEST(ModuleSim, GetResponseWithoutPendingDataAndAfterReset)
 {
     ModuleConfig config = Config(Chip::ST23R160);

@@ -108,12 +108,19 @@ bool WriteAll(int fd, const std::uint8_t* data, std::size_t length)
     return true;
 }
 
+// A command from the reader is logged with its name ("varnicle-sim: > serial:
+// 80 FE 06 ..."), so that the tests read what the module received without
+// decoding bytes themselves.
 void LogMessage(const char* direction, const sim::Bytes& message)
 {
     if (message.size() == 1) {
         static const char* const controls[] = {"power off", "power on", "reset", "?", "get ATR"};
         const char* name = message[0] < 5 ? controls[message[0]] : "?";
         std::fprintf(stderr, "varnicle-sim: %s %02X (%s)\n", direction, message[0], name);
+    } else if (direction[0] == '>') {
+        const sim::Command command = sim::ModuleSim::Classify(message.data(), message.size());
+        std::fprintf(stderr, "varnicle-sim: > %s: %s\n", sim::ModuleSim::CommandName(command),
+                     sim::FormatHex(message.data(), message.size()).c_str());
     } else {
         std::fprintf(stderr, "varnicle-sim: %s %s\n", direction, sim::FormatHex(message.data(), message.size()).c_str());
     }

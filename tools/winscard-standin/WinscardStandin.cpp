@@ -15,8 +15,21 @@
 //                             none when both are empty
 //   VARNICLE_STANDIN_WAIT_MS  how long a connection waits for the module to
 //                             connect (default 10000)
-//   VARNICLE_STANDIN_FAIL     "SCardConnectA=00000006,..." makes the named functions
-//                             return the given hexadecimal code and do nothing else
+//   VARNICLE_STANDIN_FAIL     faults, separated by commas:
+//                             FUNCTION=HEXCODE  the function returns that code
+//                               and does nothing else ("SCardConnectA=00000006")
+//                             reset=windows8  another program resets the card
+//                               between this one's connection and its
+//                               transaction; SCardBeginTransaction refuses with
+//                               SCARD_W_RESET_CARD, as Windows 8 and later do
+//                             reset=windows7  the same, but the transaction
+//                               begins, as on Windows 7, and the next call on
+//                               the card fails with SCARD_W_RESET_CARD
+//                             unplug=N:HEXCODE[:HEXCODE]  the reader is pulled
+//                               out once N commands have reached the module:
+//                               every later call on the card returns the first
+//                               code, SCardDisconnect the second (it succeeds
+//                               when there is none)
 //   VARNICLE_STANDIN_LOG      file to which each call and its result are appended
 
 // The protocol records are this library's own exports.
@@ -64,13 +77,16 @@ struct Standin {
     bool connected;
     bool inTransaction;
     bool removed;  // the module went away; the handle stays valid until disconnected
+    bool reset;    // another program reset the card; the handle stays valid until disconnected
+    bool unplugged;
+    DWORD exchanges;  // commands that reached the module
     const char* reader;
     DWORD protocol;
     BYTE atr[64];
     DWORD atrLength;
 };
 
-Standin g_standin = {false, INVALID_SOCKET, INVALID_SOCKET, false, false, false, nullptr, 0, {}, 0};
+Standin g_standin = {false, INVALID_SOCKET, INVALID_SOCKET, false, false, false, false, false, 0, nullptr, 0, {}, 0};
 
 void Log(const char* format, ...)
 {
@@ -96,18 +112,18 @@ LONG Result(const char* function, LONG result)
     return result;
 }
 
-// The code that VARNICLE_STANDIN_FAIL names for the function, if any.
-bool InjectedFailure(const char* function, LONG* code)
+// The value of the fault NAME=VALUE in VARNICLE_STANDIN_FAIL, up to the next
+// comma; null when the list does not name it.
+const char* FaultValue(const char* name)
 {
     const char* list = std::getenv("VARNICLE_STANDIN_FAIL");
     if (list == nullptr) {
-        return false;
+        return nullptr;
     }
-    const std::size_t length = std::strlen(function);
+    const std::size_t length = std::strlen(name);
     for (const char* entry = list; *entry != '\0';) {
-        if (std::strncmp(entry, function, length) == 0 && entry[length] == '=') {
-            *code = static_cast<LONG>(std::strtoul(entry + length + 1, nullptr, 16));
-            return true;
+        if (std::strncmp(entry, name, length) == 0 && entry[length] == '=') {
+            return entry + length + 1;
         }
         const char* comma = std::strchr(entry, ',');
         if (comma == nullptr) {
@@ -115,7 +131,54 @@ bool InjectedFailure(const char* function, LONG* code)
         }
         entry = comma + 1;
     }
-    return false;
+    return nullptr;
+}
+
+// Whether the fault NAME=VALUE is in the list, VALUE whole.
+bool FaultIs(const char* name, const char* value)
+{
+    const char* found = FaultValue(name);
+    if (found == nullptr) {
+        return false;
+    }
+    const std::size_t length = std::strlen(value);
+    return std::strncmp(found, value, length) == 0 && (found[length] == '\0' || found[length] == ',');
+}
+
+// The code that VARNICLE_STANDIN_FAIL names for the function, if any.
+bool InjectedFailure(const char* function, LONG* code)
+{
+    const char* value = FaultValue(function);
+    if (value == nullptr) {
+        return false;
+    }
+    *code = static_cast<LONG>(std::strtoul(value, nullptr, 16));
+    return true;
+}
+
+struct Unplug {
+    DWORD after;      // commands that reach the module first
+    LONG code;        // of every later call on the card
+    bool disconnectFails;
+    LONG disconnectCode;
+};
+
+// The fault unplug=N:HEXCODE[:HEXCODE], if the list holds it.
+bool UnplugFault(Unplug* unplug)
+{
+    const char* value = FaultValue("unplug");
+    if (value == nullptr) {
+        return false;
+    }
+    char* end = nullptr;
+    unplug->after = static_cast<DWORD>(std::strtoul(value, &end, 10));
+    if (*end != ':') {
+        return false;
+    }
+    unplug->code = static_cast<LONG>(std::strtoul(end + 1, &end, 16));
+    unplug->disconnectFails = *end == ':';
+    unplug->disconnectCode = unplug->disconnectFails ? static_cast<LONG>(std::strtoul(end + 1, nullptr, 16)) : 0;
+    return true;
 }
 
 DWORD EnvironmentNumber(const char* name, DWORD fallback)
@@ -319,6 +382,33 @@ bool ValidCard(SCARDHANDLE card)
     return card == kCard && g_standin.connected;
 }
 
+// What a call on a valid card handle meets first: the reader gone, the card
+// reset by another program, the module gone; success when none of them.
+LONG CardCondition()
+{
+    Unplug unplug = {};
+    if (g_standin.unplugged && UnplugFault(&unplug)) {
+        return unplug.code;
+    }
+    if (g_standin.reset) {
+        return SCARD_W_RESET_CARD;
+    }
+    if (g_standin.removed) {
+        return SCARD_W_REMOVED_CARD;
+    }
+    return SCARD_S_SUCCESS;
+}
+
+// Pulls the reader out when the unplug fault says that its time has come.
+void UnplugIfDue()
+{
+    Unplug unplug = {};
+    if (!g_standin.unplugged && UnplugFault(&unplug) && g_standin.exchanges >= unplug.after) {
+        g_standin.unplugged = true;
+        CloseModule();
+    }
+}
+
 }  // namespace
 
 extern "C" {
@@ -424,8 +514,12 @@ LONG WINAPI SCardDisconnect(SCARDHANDLE hCard, DWORD dwDisposition)
     if (dwDisposition > SCARD_EJECT_CARD) {
         return Result("SCardDisconnect", SCARD_E_INVALID_VALUE);
     }
-    // A module that went away has nothing left to power off.
-    if (!g_standin.removed) {
+    Unplug unplug = {};
+    if (g_standin.unplugged && UnplugFault(&unplug) && unplug.disconnectFails) {
+        return Result("SCardDisconnect", unplug.disconnectCode);
+    }
+    // A module that went away, or whose reader did, has nothing left to power off.
+    if (!g_standin.removed && !g_standin.unplugged) {
         if (dwDisposition == SCARD_UNPOWER_CARD || dwDisposition == SCARD_EJECT_CARD) {
             SendControl(kPowerOff);
         } else if (dwDisposition == SCARD_RESET_CARD) {
@@ -435,6 +529,7 @@ LONG WINAPI SCardDisconnect(SCARDHANDLE hCard, DWORD dwDisposition)
     g_standin.connected = false;
     g_standin.inTransaction = false;
     g_standin.removed = false;
+    g_standin.reset = false;
     CloseModule();
     return Result("SCardDisconnect", SCARD_S_SUCCESS);
 }
@@ -449,8 +544,20 @@ LONG WINAPI SCardBeginTransaction(SCARDHANDLE hCard)
     if (!ValidCard(hCard)) {
         return Result("SCardBeginTransaction", SCARD_E_INVALID_HANDLE);
     }
-    if (g_standin.removed) {
-        return Result("SCardBeginTransaction", SCARD_W_REMOVED_CARD);
+    const LONG condition = CardCondition();
+    if (condition != SCARD_S_SUCCESS) {
+        return Result("SCardBeginTransaction", condition);
+    }
+    const bool windows8 = FaultIs("reset", "windows8");
+    if (windows8 || FaultIs("reset", "windows7")) {
+        // The other program's reset reaches the module; this handle learns of
+        // it now (Windows 8 and later) or at its next call (Windows 7).
+        g_standin.reset = true;
+        SendControl(kReset);
+        Log("SCardBeginTransaction card reset by another program");
+        if (windows8) {
+            return Result("SCardBeginTransaction", SCARD_W_RESET_CARD);
+        }
     }
     g_standin.inTransaction = true;
     return Result("SCardBeginTransaction", SCARD_S_SUCCESS);
@@ -466,8 +573,9 @@ LONG WINAPI SCardEndTransaction(SCARDHANDLE hCard, DWORD dwDisposition)
     if (!ValidCard(hCard)) {
         return Result("SCardEndTransaction", SCARD_E_INVALID_HANDLE);
     }
-    if (g_standin.removed) {
-        return Result("SCardEndTransaction", SCARD_W_REMOVED_CARD);
+    const LONG condition = CardCondition();
+    if (condition != SCARD_S_SUCCESS) {
+        return Result("SCardEndTransaction", condition);
     }
     if (!g_standin.inTransaction) {
         return Result("SCardEndTransaction", SCARD_E_NOT_TRANSACTED);
@@ -482,7 +590,7 @@ LONG WINAPI SCardEndTransaction(SCARDHANDLE hCard, DWORD dwDisposition)
 LONG WINAPI SCardStatusA(SCARDHANDLE hCard, LPSTR szReaderName, LPDWORD pcchReaderLen, LPDWORD pdwState,
                          LPDWORD pdwProtocol, LPBYTE pbAtr, LPDWORD pcbAtrLen)
 {
-    Log("SCardStatusA");
+    Log("SCardStatusA atr size=%lu", pcbAtrLen != nullptr ? static_cast<unsigned long>(*pcbAtrLen) : 0UL);
     LONG injected = 0;
     if (InjectedFailure("SCardStatusA", &injected)) {
         return Result("SCardStatusA", injected);
@@ -490,8 +598,9 @@ LONG WINAPI SCardStatusA(SCARDHANDLE hCard, LPSTR szReaderName, LPDWORD pcchRead
     if (!ValidCard(hCard)) {
         return Result("SCardStatusA", SCARD_E_INVALID_HANDLE);
     }
-    if (g_standin.removed) {
-        return Result("SCardStatusA", SCARD_W_REMOVED_CARD);
+    const LONG condition = CardCondition();
+    if (condition != SCARD_S_SUCCESS) {
+        return Result("SCardStatusA", condition);
     }
     const char* reader = g_standin.reader;
     const DWORD readerLength = static_cast<DWORD>(std::strlen(reader) + 2);  // a multi-string
@@ -536,8 +645,9 @@ LONG WINAPI SCardGetAttrib(SCARDHANDLE hCard, DWORD dwAttrId, LPBYTE pbAttr, LPD
     if (!ValidCard(hCard)) {
         return Result("SCardGetAttrib", SCARD_E_INVALID_HANDLE);
     }
-    if (g_standin.removed) {
-        return Result("SCardGetAttrib", SCARD_W_REMOVED_CARD);
+    const LONG condition = CardCondition();
+    if (condition != SCARD_S_SUCCESS) {
+        return Result("SCardGetAttrib", condition);
     }
     if (pcbAttrLen == nullptr) {
         return Result("SCardGetAttrib", SCARD_E_INVALID_PARAMETER);
@@ -568,8 +678,10 @@ LONG WINAPI SCardTransmit(SCARDHANDLE hCard, LPCSCARD_IO_REQUEST pioSendPci, LPC
     if (!ValidCard(hCard)) {
         return Result("SCardTransmit", SCARD_E_INVALID_HANDLE);
     }
-    if (g_standin.removed) {
-        return Result("SCardTransmit", SCARD_W_REMOVED_CARD);
+    UnplugIfDue();
+    const LONG condition = CardCondition();
+    if (condition != SCARD_S_SUCCESS) {
+        return Result("SCardTransmit", condition);
     }
     if (pioSendPci == nullptr || pbSendBuffer == nullptr || pbRecvBuffer == nullptr || pcbRecvLength == nullptr ||
         cbSendLength < 4 || cbSendLength > kMaxMessage) {
@@ -580,6 +692,7 @@ LONG WINAPI SCardTransmit(SCARDHANDLE hCard, LPCSCARD_IO_REQUEST pioSendPci, LPC
     }
     DWORD length = 0;
     bool tooLong = false;
+    ++g_standin.exchanges;
     if (!SendMessage(pbSendBuffer, cbSendLength) || !ReceiveMessage(pbRecvBuffer, *pcbRecvLength, &length, &tooLong)) {
         CloseModule();
         g_standin.removed = true;
