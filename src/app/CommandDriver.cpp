@@ -8,9 +8,8 @@
 #include "app/HelpTexts.h"
 #include "app/ProgramVersion.h"
 #include "card/CSError.h"
+#include "card/CardChannel.h"
 #include "card/ErrorMessages.h"
-#include "card/ReaderSession.h"
-#include "config/ReaderConfig.h"
 #include "console/ApduTrace.h"
 #include "console/LogPrintf.h"
 #include "control/ModuleControl.h"
@@ -44,28 +43,27 @@ ResultCode Connect(const CommandOptions& options)
     if (options.readerName == nullptr) {
         return result::kBadReaderName;
     }
-    SCARDCONTEXT context = 0;
-    const LONG established = pcsc::EstablishContext(SCARD_SCOPE_USER, &context);
-    g_readerSession.context = context;
-    if (established != SCARD_S_SUCCESS) {
+    const std::uint32_t established = EstablishContext();
+    if (established != 0) {
         // The raw value is the code, so that it falls on the generic message.
         // Windows can answer with a system error code instead of a PC/SC one
         // (ERROR_ACCESS_DENIED, 5, for a run from a service); one below the
         // generic code would take the text of one of the channel's own codes.
-        const auto code = static_cast<ResultCode>(established);
-        return code < result::kGenericFailure ? result::kGenericFailure : code;
+        return established < result::kGenericFailure ? result::kGenericFailure : established;
     }
-    g_readerSession.traceHook = TraceHook;
+    SetTraceHook(TraceHook);
     return OpenReader(options.readerName, static_cast<std::uint32_t>(options.traceMode));
 }
 
-ResultCode BeginTransaction()
+// Ends what the run has reached: the transaction, then the connection.
+void Release(bool inTransaction, bool connected) noexcept
 {
-    if (g_readerSession.card == 0) {
-        return result::kNoConnection;
+    if (inTransaction) {
+        EndTransaction();
     }
-    g_readerSession.lastPcscError = static_cast<std::uint32_t>(pcsc::BeginTransaction(g_readerSession.card));
-    return g_readerSession.lastPcscError != 0 ? result::kPcscFailure : result::kSuccess;
+    if (connected) {
+        CloseReader();
+    }
 }
 
 }  // namespace
@@ -169,24 +167,22 @@ int CommandDriver(int argc, char** argv)
         connected = false;
         CloseReader();
     } catch (const CSError& error) {
-        WipeString message(error.Message());
-        if (inTransaction) {
-            EndTransaction();
+        // The copy can fail for lack of memory: the card is released all the
+        // same, and the message is then printed from the exception itself.
+        WipeString message;
+        bool copied = false;
+        try {
+            message = error.Message();
+            copied = true;
+        } catch (...) {
         }
-        if (connected) {
-            CloseReader();
-        }
+        Release(inTransaction, connected);
         if (options.silent == 0) {
-            LogPrintf("%s\n", message.Text());
+            LogPrintf("%s\n", copied ? message.Text() : error.Message().Text());
         }
         message.Release();
     } catch (...) {
-        if (inTransaction) {
-            EndTransaction();
-        }
-        if (connected) {
-            CloseReader();
-        }
+        Release(inTransaction, connected);
         if (options.silent == 0) {
             LogPrintf("%s", driver_message::kUnexpected);
         }

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "app/OptionMessages.h"
+#include "config/ReaderConfig.h"
 #include "console/LogPrintf.h"
 
 namespace {
@@ -98,6 +99,16 @@ void SetReaderName(CommandOptions* options, const char* name)
     char* copy = new char[length + 1];
     std::memcpy(copy, name, length + 1);
     options->readerName = copy;
+}
+
+int LoadReaderName(CommandOptions* options)
+{
+    char name[kEntryBufferSize] = {};
+    if (ReadFirstEntry(name, kReaderConfigPath) == 0) {
+        return 0;
+    }
+    SetReaderName(options, name);
+    return 1;
 }
 
 void ClearReaderName(CommandOptions* options) noexcept

@@ -2,11 +2,14 @@
 
 #include <cstdint>
 
+#include "control/ModuleType.h"
+
+// A designation is the code of the module it names.
 namespace control_mode {
 constexpr std::uint8_t kAny = 0;
-constexpr std::uint8_t kDesignation00002 = 1;
-constexpr std::uint8_t kDesignation00001 = 3;
-constexpr std::uint8_t kDesignation00003 = 5;
+constexpr std::uint8_t kDesignation00002 = module_type::kST23R160;
+constexpr std::uint8_t kDesignation00001 = module_type::kST23L80;
+constexpr std::uint8_t kDesignation00003 = module_type::kST31H320;
 constexpr std::uint8_t kInvalid = 10;
 }  // namespace control_mode
 
@@ -28,5 +31,7 @@ struct CommandOptions {
 int ParseOptions(CommandOptions* options, char** arguments, int count);
 std::uint8_t ParseDesignation(const char* text);
 void SetReaderName(CommandOptions* options, const char* name);
+// Stores the reader name from ./readers.ini into options; 1 when found.
+int LoadReaderName(CommandOptions* options);
 // Releases the owned reader name.
 void ClearReaderName(CommandOptions* options) noexcept;

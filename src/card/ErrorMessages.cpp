@@ -2,6 +2,7 @@
 
 #include "card/CSError.h"
 #include "card/PcscErrorText.h"
+#include "card/ReaderSession.h"
 #include "console/LogPrintf.h"
 #include "text/FormatString.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "card/ReaderSession.h"
+#include "card/ResultCode.h"
 #include "text/WipeString.h"
 
 struct StatusWordEntry {

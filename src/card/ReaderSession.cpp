@@ -49,10 +49,15 @@ ResultCode SendOnce(const std::uint8_t* command, std::uint32_t commandLength, st
     if (status != SCARD_S_SUCCESS) {
         return result::kPcscFailure;
     }
-    // A "success" without the two status bytes is a transport fault; record a
-    // code that the message can name instead of 00000000.
+    // A "success" without the two status bytes, or with more bytes than the
+    // buffer holds, is a transport fault; record a code that the message can
+    // name instead of 00000000, and never read past the buffer.
     if (receiveLength < 2) {
         session.lastPcscError = kShortAnswerError;
+        return result::kPcscFailure;
+    }
+    if (receiveLength > kReceiveSize) {
+        session.lastPcscError = kOverlongAnswerError;
         return result::kPcscFailure;
     }
     received = static_cast<std::uint32_t>(receiveLength);
@@ -70,6 +75,19 @@ ResultCode SendOnce(const std::uint8_t* command, std::uint32_t commandLength, st
 }
 
 }  // namespace
+
+std::uint32_t EstablishContext()
+{
+    SCARDCONTEXT context = 0;
+    const LONG established = pcsc::EstablishContext(SCARD_SCOPE_USER, &context);
+    g_readerSession.context = context;
+    return static_cast<std::uint32_t>(established);
+}
+
+void SetTraceHook(TraceHookFunction hook)
+{
+    g_readerSession.traceHook = hook;
+}
 
 ResultCode OpenReader(const char* readerName, std::uint32_t traceMode)
 {
@@ -120,6 +138,16 @@ ResultCode OpenReader(const char* readerName, std::uint32_t traceMode)
     }
     session.atrLength = static_cast<std::uint32_t>(atrLength);
     return result::kSuccess;
+}
+
+ResultCode BeginTransaction()
+{
+    ReaderSession& session = g_readerSession;
+    if (session.card == 0) {
+        return result::kNoConnection;
+    }
+    session.lastPcscError = static_cast<std::uint32_t>(pcsc::BeginTransaction(session.card));
+    return session.lastPcscError != 0 ? result::kPcscFailure : result::kSuccess;
 }
 
 ResultCode Transmit(const std::uint8_t* command, std::uint32_t commandLength, std::uint8_t* response,

@@ -2,28 +2,8 @@
 
 #include <cstdint>
 
+#include "card/CardChannel.h"
 #include "card/Pcsc.h"
-
-// Result of every card operation. Codes of 6 and above share the generic
-// message; a failed SCardEstablishContext hands its raw value on as a code.
-using ResultCode = std::uint32_t;
-
-namespace result {
-constexpr ResultCode kSuccess = 0;
-constexpr ResultCode kNoConnection = 1;
-constexpr ResultCode kParameterError = 2;
-constexpr ResultCode kBadReaderName = 3;
-constexpr ResultCode kPcscFailure = 4;
-constexpr ResultCode kStatusWord = 5;
-constexpr ResultCode kGenericFailure = 6;
-constexpr ResultCode kControlNotPassed = 0xA004;
-}  // namespace result
-
-// statusWord 0xFFFF marks a command; any other value an answer (data without
-// the status word).
-constexpr std::uint16_t kTraceCommand = 0xFFFF;
-using TraceHookFunction = void (*)(const char* readerName, std::uint32_t traceMode, const std::uint8_t* data,
-                                   std::uint32_t length, std::uint16_t statusWord);
 
 constexpr std::uint32_t kReaderNameSize = 64;
 constexpr std::uint32_t kAtrSize = 33;  // the ISO/IEC 7816-3 maximum
@@ -55,9 +35,8 @@ extern std::uint8_t g_traceCopy[kTraceCopySize];
 // communications error", so that the message shows a PC/SC code with a text
 // instead of 00000000.
 constexpr std::uint32_t kShortAnswerError = 0x80100013;
-
-ResultCode OpenReader(const char* readerName, std::uint32_t traceMode);
-ResultCode Transmit(const std::uint8_t* command, std::uint32_t commandLength, std::uint8_t* response,
-                    std::uint32_t* responseLength);
-ResultCode EndTransaction();
-ResultCode CloseReader();
+// Kept in lastPcscError when SCardTransmit reports more bytes than the receive
+// buffer holds: SCARD_E_INSUFFICIENT_BUFFER, the same value and a text about
+// the answer's size on every platform, and apart from the short answer's code
+// so that the message tells the two faults apart.
+constexpr std::uint32_t kOverlongAnswerError = 0x80100008;

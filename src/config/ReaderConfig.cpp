@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/CommandOptions.h"
-
 namespace {
 
 bool IsPrintable(unsigned char c)
@@ -123,14 +121,4 @@ std::size_t ReadFirstEntry(char* output, const char* path)
     }
     std::fclose(file);
     return 0;
-}
-
-int LoadReaderName(CommandOptions* options)
-{
-    char name[kEntryBufferSize] = {};
-    if (ReadFirstEntry(name, "./readers.ini") == 0) {
-        return 0;
-    }
-    SetReaderName(options, name);
-    return 1;
 }

@@ -4,7 +4,6 @@
 
 namespace {
 
-constexpr std::uint16_t kCommandMark = 0xFFFF;
 constexpr std::uint32_t kHeaderLength = 5;
 constexpr std::int32_t kBytesPerLine = 16;
 // VERIFY and CHANGE REFERENCE DATA carry PINs: their data is never shown.
@@ -52,7 +51,7 @@ void TraceHook(const char* readerName, std::uint32_t traceMode, const std::uint8
     if (traceMode == 0) {
         return;
     }
-    if (statusWord != kCommandMark) {
+    if (statusWord != kTraceCommand) {
         if (traceMode > 1 && length != 0) {
             LogPrintf("\nData Out:\n");
             HexDump(data, static_cast<std::int32_t>(length), false);

@@ -2,14 +2,8 @@
 
 #include <cstdint>
 
-#include "card/ReaderSession.h"
-
-// Codes of the identified module; the same code space as ControlMode.
-namespace module_type {
-constexpr std::uint8_t kST23R160 = 1;
-constexpr std::uint8_t kST23L80 = 3;
-constexpr std::uint8_t kST31H320 = 5;
-}  // namespace module_type
+#include "card/ResultCode.h"
+#include "control/ModuleType.h"
 
 // Identifies the module, checks it against controlMode, checks its state and
 // runs the key or non-key control (and, for the ST23 modules, the final

@@ -1,7 +1,7 @@
 #include "control/SerialLabel.h"
 
 #include "card/ErrorMessages.h"
-#include "control/ModuleControl.h"
+#include "control/ModuleType.h"
 #include "text/FormatString.h"
 
 namespace {

@@ -1,7 +1,10 @@
 #include "app/CommandDriver.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <functional>
+#include <new>
 #include <regex>
 #include <string>
 #include <vector>
@@ -10,6 +13,7 @@
 
 #include "card/PcscErrorText.h"
 #include "card/ReaderSession.h"
+#include "support/AllocationSpy.h"
 #include "support/CapturedOutput.h"
 #include "support/ConsoleText.h"
 #include "support/FakePcsc.h"
@@ -60,7 +64,10 @@ struct DriverRun {
 
 class CommandDriverTest : public testing::Test {
 protected:
-    void SetUp() override
+    void SetUp() override { Reset(); }
+
+    // Loops over cases call this under ASSERT_NO_FATAL_FAILURE.
+    static void Reset()
     {
         fake().Reset();
         g_readerSession = ReaderSession{};
@@ -191,7 +198,7 @@ TEST_P(DriverPasses, PrintsTheLabel)
     const std::string label = dialogue.labelPrefix + kSerialDigits;
 
     for (const bool silent : {false, true}) {
-        SetUp();
+        ASSERT_NO_FATAL_FAILURE(Reset());
         ScriptSerial(fake(), kSerial);
         ScriptDialogue(fake(), dialogue);
         std::vector<std::string> arguments = c.arguments;
@@ -363,7 +370,7 @@ TEST_P(DriverFails, ReleasesAndReports)
     const FailCase& c = GetParam();
     WriteReaders("[Readers]\n#First = Test Reader\n");
     for (const bool silent : {false, true}) {
-        SetUp();
+        ASSERT_NO_FATAL_FAILURE(Reset());
         c.script(fake());
         std::vector<std::string> arguments = {"-check"};
         arguments.insert(arguments.end(), c.extraArguments.begin(), c.extraArguments.end());
@@ -391,7 +398,7 @@ TEST_F(CommandDriverTest, ReleaseFailureAfterSuccessKeepsTheVerdict)
 {
     WriteReaders("[Readers]\n#First = Test Reader\n");
     for (const bool silent : {false, true}) {
-        SetUp();
+        ASSERT_NO_FATAL_FAILURE(Reset());
         Genuine(fake(), TestModule::kST23L80, true);
         fake().disconnectResult = static_cast<LONG>(SCARD_E_INVALID_HANDLE);
         const DriverRun run = Drive(silent ? std::vector<std::string>{"-keycheck", "-silent"}
@@ -401,6 +408,89 @@ TEST_F(CommandDriverTest, ReleaseFailureAfterSuccessKeepsTheVerdict)
         EXPECT_EQ(run.output, ConsoleText(silent ? label + "Ошибка CloseReader(A, 00000004)"
                                                  : kStart + kControlling + kPassed + "Номер СЗИ: " + label + "\n" +
                                                        kElapsed + "Ошибка CloseReader(A, 00000004)"));
+    }
+}
+
+// What no handler below the driver expects, thrown while the transaction is
+// open: the catch-all ends the transaction, disconnects and fails.
+TEST_F(CommandDriverTest, UnforeseenExceptionReleasesTheCard)
+{
+    WriteReaders("[Readers]\n#First = Test Reader\n");
+    for (const bool silent : {false, true}) {
+        ASSERT_NO_FATAL_FAILURE(Reset());
+        fake().responder = [](const Bytes& command) -> FakePcsc::Exchange {
+            if (command == HexBytes(kSerialCommand)) {
+                return {command, HexBytes(kSerial), SCARD_S_SUCCESS, {}};
+            }
+            throw std::bad_alloc();
+        };
+        const DriverRun run = Drive(silent ? std::vector<std::string>{"-check", "-silent"}
+                                           : std::vector<std::string>{"-check"});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.output, silent ? "" : ConsoleText(kStart + kControlling + "Непредвиденная ошибка!\n"));
+        std::vector<std::string> calls = OpeningCalls();
+        calls.insert(calls.end(), {"Transmit T1 80FE060000", "Transmit T1 80FE000000", "EndTransaction 0",
+                                   "Disconnect 2"});
+        EXPECT_EQ(fake().calls, calls);
+    }
+}
+
+// Each allocation of a failing run made to fail in turn, alone or with every
+// later one: among them the handler's copy of the message. The card is
+// released whenever it was reached, and the status stays 1.
+TEST_F(CommandDriverTest, AllocationFailureAnywhereReleasesTheCard)
+{
+    namespace spy = allocation_spy;
+    struct SpyReset {
+        ~SpyReset() { spy::Reset(); }
+    } spyReset;
+    WriteReaders("[Readers]\n#First = Test Reader\n");
+    std::string argument0 = "varnicle.exe";
+    std::string argument1 = "-check";
+    char* argv[] = {&argument0[0], &argument1[0], nullptr};
+
+    const auto run = [&](std::size_t count, std::size_t skip) {
+        fake().bookkeepingBegins = spy::PauseFailures;
+        fake().bookkeepingEnds = spy::ResumeFailures;
+        ScriptSerial(fake(), kSerial);
+        ModuleDialogue dialogue = GenuineDialogue(TestModule::kST23R160, false);
+        dialogue.final = "A0A1A2A3A4A5A6A7A8A9AAABACADAEAFB0B1B2B3B4B5B6B7B8B9BABB 5FB9B308 9000";
+        ScriptDialogue(fake(), dialogue);
+        int status = -1;
+        CaptureOutput([&] {
+            spy::Reset();
+            spy::FailAllocations(count, skip);
+            status = CommandDriver(2, argv);
+            spy::Reset();
+        });
+        return status;
+    };
+
+    ASSERT_EQ(run(0, 0), 1);
+    std::size_t total = 0;
+    CaptureOutput([&] {
+        spy::Reset();
+        CommandDriver(2, argv);
+        total = spy::AllocationCount();
+        spy::Reset();
+    });
+    ASSERT_GT(total, 0u);
+
+    for (std::size_t skip = 0; skip < total; ++skip) {
+        for (const std::size_t count : {std::size_t{1}, SIZE_MAX}) {
+            SCOPED_TRACE("allocation " + std::to_string(skip) + (count == 1 ? " alone" : " and later ones"));
+            ASSERT_NO_FATAL_FAILURE(Reset());
+            EXPECT_EQ(run(count, skip), 1);
+            const std::vector<std::string>& calls = fake().calls;
+            const bool began = std::find(calls.begin(), calls.end(), "BeginTransaction") != calls.end();
+            if (began) {
+                ASSERT_GE(calls.size(), 2u);
+                EXPECT_EQ(calls[calls.size() - 2], "EndTransaction 0");
+                EXPECT_EQ(calls.back(), "Disconnect 2");
+            } else {
+                EXPECT_TRUE(calls.empty()) << calls.front();
+            }
+        }
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include "support/CapturedOutput.h"
 #include "support/ConsoleText.h"
+#include "support/TempDirectory.h"
 
 namespace {
 
@@ -130,6 +131,20 @@ TEST(SetReaderNameTest, ReplacesTheCopy)
     EXPECT_STREQ(options.readerName, "Reader Two");
     ClearReaderName(&options);
     EXPECT_EQ(options.readerName, nullptr);
+}
+
+TEST(LoadReaderNameTest, ReadsTheWorkingDirectoryFile)
+{
+    TempDirectory directory(true);
+    CommandOptions options{0, 0, nullptr, 0};
+    EXPECT_EQ(LoadReaderName(&options), 0);
+    EXPECT_EQ(options.readerName, nullptr);
+
+    directory.Write("readers.ini", "[Readers]\n#First = Virtual PCD 00 00\n");
+    EXPECT_EQ(LoadReaderName(&options), 1);
+    ASSERT_NE(options.readerName, nullptr);
+    EXPECT_STREQ(options.readerName, "Virtual PCD 00 00");
+    ClearReaderName(&options);
 }
 
 }  // namespace

@@ -28,9 +28,13 @@ void RecordingHook(const char* readerName, std::uint32_t traceMode, const std::u
     g_hookCalls.push_back(HookCall{readerName, traceMode, data, Bytes(data, data + length), statusWord});
 }
 
+// Loops over cases call Reset under ASSERT_NO_FATAL_FAILURE, so that a failed
+// set-up ends the test instead of running the case on a stale record.
 class CardTest : public testing::Test {
 protected:
-    void SetUp() override
+    void SetUp() override { Reset(); }
+
+    virtual void Reset()
     {
         FakePcsc::Get().Reset();
         g_readerSession = ReaderSession{};
@@ -44,9 +48,9 @@ protected:
 // cleared call record.
 class TransmitTest : public CardTest {
 protected:
-    void SetUp() override
+    void Reset() override
     {
-        CardTest::SetUp();
+        CardTest::Reset();
         g_readerSession.context = FakePcsc::kContext;
         g_readerSession.traceHook = RecordingHook;
         ASSERT_EQ(OpenReader("Reader A", 2), result::kSuccess);
@@ -74,7 +78,7 @@ TEST_F(TransmitTest, CommandLengthBounds)
     for (const Case& c : {Case{3, result::kParameterError}, Case{4, result::kSuccess}, Case{260, result::kSuccess},
                           Case{261, result::kParameterError}}) {
         SCOPED_TRACE(c.length);
-        SetUp();
+        ASSERT_NO_FATAL_FAILURE(Reset());
         Bytes command(c.length, 0x11);
         command[0] = 0x80;
         if (c.expected == result::kSuccess) {
@@ -140,7 +144,7 @@ TEST_F(TransmitTest, MoreDataAvailableSendsOneGetResponse)
     for (const Case& c : {Case{"61 10", "00 C0 00 00 10", "00112233445566778899AABBCCDDEEFF"},
                           Case{"61 00", "00 C0 00 00 00", data256}}) {
         SCOPED_TRACE(c.getResponse);
-        SetUp();
+        ASSERT_NO_FATAL_FAILURE(Reset());
         fake.Answer("80 FE 06 00 00", c.firstAnswer).Answer(c.getResponse, c.data + "9000");
         EXPECT_EQ(Send("80 FE 06 00 00"), result::kSuccess);
         EXPECT_EQ(fake.unexpected, 0);
@@ -182,7 +186,7 @@ TEST_F(TransmitTest, DataBeforeErrorStatusWordEndsWithStatusWordResult)
 {
     for (const char* answer : {"AA BB 61 10", "61 05 6A 82", "01 62 83"}) {
         SCOPED_TRACE(answer);
-        SetUp();
+        ASSERT_NO_FATAL_FAILURE(Reset());
         fake.Answer("80 FE 00 00 00", answer);
         EXPECT_EQ(Send("80 FE 00 00 00"), result::kStatusWord);
         EXPECT_EQ(fake.commands.size(), 1u);
@@ -249,13 +253,32 @@ TEST_F(TransmitTest, ShortAnswerRecordsACommunicationError)
 {
     for (const char* answer : {"", "90"}) {
         SCOPED_TRACE(answer);
-        SetUp();
+        ASSERT_NO_FATAL_FAILURE(Reset());
         fake.Answer("80 FE 00 00 00", answer);
         EXPECT_EQ(Send("80 FE 00 00 00"), result::kPcscFailure);
         EXPECT_EQ(g_readerSession.lastPcscError, kShortAnswerError);
         EXPECT_EQ(static_cast<LONG>(kShortAnswerError), SCARD_F_COMM_ERROR);
         EXPECT_EQ(g_readerSession.lastStatusWord, 0);
         EXPECT_EQ(g_hookCalls.size(), 1u);
+    }
+}
+
+// A layer that reports more bytes than the receive buffer (258) holds is
+// faulty: the answer is not read at all, past the buffer or within it.
+TEST_F(TransmitTest, ReportedLengthBeyondTheBufferIsATransportFault)
+{
+    for (const DWORD reported : {DWORD{259}, DWORD{0x10000}}) {
+        SCOPED_TRACE(reported);
+        ASSERT_NO_FATAL_FAILURE(Reset());
+        fake.Answer("80 FE 00 00 00", "01 02 90 00");
+        fake.exchanges.back().reportedLength = reported;
+        EXPECT_EQ(Send("80 FE 00 00 00"), result::kPcscFailure);
+        EXPECT_EQ(g_readerSession.lastPcscError, kOverlongAnswerError);
+        EXPECT_EQ(static_cast<LONG>(kOverlongAnswerError), SCARD_E_INSUFFICIENT_BUFFER);
+        EXPECT_EQ(g_readerSession.lastStatusWord, 0);
+        EXPECT_EQ(g_hookCalls.size(), 1u);  // the command only
+        EXPECT_EQ(responseLength, sizeof response);
+        EXPECT_EQ(response[0], 0);
     }
 }
 
@@ -268,7 +291,7 @@ TEST_F(CardTest, SendRecordFollowsTheActiveProtocol)
     for (const Case& c : {Case{SCARD_PROTOCOL_T0, "T0"}, Case{SCARD_PROTOCOL_T1, "T1"}, Case{0, "T1"},
                           Case{SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, "T1"}}) {
         SCOPED_TRACE(c.record);
-        SetUp();
+        ASSERT_NO_FATAL_FAILURE(Reset());
         fake.activeProtocol = c.protocol;
         g_readerSession.context = FakePcsc::kContext;
         ASSERT_EQ(OpenReader("Reader A", 0), result::kSuccess);
@@ -291,7 +314,7 @@ TEST_F(CardTest, ReaderNameBounds)
     for (const Case& c : {Case{name63.c_str(), result::kSuccess}, Case{name64.c_str(), result::kBadReaderName},
                           Case{"", result::kBadReaderName}, Case{nullptr, result::kBadReaderName}}) {
         SCOPED_TRACE(c.name == nullptr ? "null" : std::to_string(std::strlen(c.name)));
-        SetUp();
+        ASSERT_NO_FATAL_FAILURE(Reset());
         g_readerSession.context = FakePcsc::kContext;
         g_readerSession.lastPcscError = 0x1234;
         g_readerSession.traceMode = 7;
@@ -381,7 +404,7 @@ TEST_F(CardTest, AtrRead)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        SetUp();
+        ASSERT_NO_FATAL_FAILURE(Reset());
         g_readerSession.context = FakePcsc::kContext;
         fake.getAttribResult = c.getAttribResult;
         fake.statusResult = c.statusResult;

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include "app/CommandOptions.h"
 #include "support/TempDirectory.h"
 
 namespace {
@@ -103,20 +102,6 @@ TEST(ReadFirstEntryTest, LongValueIsKeptWhole)
 {
     const std::string value(1000, 'v');
     EXPECT_EQ(Search("[Readers]\n#First=" + value + "\n"), value);
-}
-
-TEST(LoadReaderNameTest, ReadsTheWorkingDirectoryFile)
-{
-    TempDirectory directory(true);
-    CommandOptions options{0, 0, nullptr, 0};
-    EXPECT_EQ(LoadReaderName(&options), 0);
-    EXPECT_EQ(options.readerName, nullptr);
-
-    directory.Write("readers.ini", "[Readers]\n#First = Virtual PCD 00 00\n");
-    EXPECT_EQ(LoadReaderName(&options), 1);
-    ASSERT_NE(options.readerName, nullptr);
-    EXPECT_STREQ(options.readerName, "Virtual PCD 00 00");
-    ClearReaderName(&options);
 }
 
 }  // namespace

@@ -32,9 +32,13 @@ std::size_t g_watchCount = 0;
 std::size_t g_failSkip = 0;
 std::size_t g_failCount = 0;
 std::size_t g_allocations = 0;
+std::size_t g_paused = 0;
 
 bool ShouldFail()
 {
+    if (g_paused > 0) {
+        return false;
+    }
     ++g_allocations;
     if (g_failCount == 0) {
         return false;
@@ -153,6 +157,7 @@ void Reset()
     g_failSkip = 0;
     g_failCount = 0;
     g_allocations = 0;
+    g_paused = 0;
 }
 
 void Watch(const void* block)
@@ -213,6 +218,18 @@ void FailAllocations(std::size_t count, std::size_t skip)
 std::size_t AllocationCount()
 {
     return g_allocations;
+}
+
+void PauseFailures()
+{
+    ++g_paused;
+}
+
+void ResumeFailures()
+{
+    if (g_paused > 0) {
+        --g_paused;
+    }
 }
 
 Armed::Armed(bool everyBlock)

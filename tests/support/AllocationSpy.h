@@ -44,6 +44,11 @@ bool RecordsOverflowed();
 void FailAllocations(std::size_t count, std::size_t skip = 0);
 // Allocations since the last Reset.
 std::size_t AllocationCount();
+// Between these calls (they nest) allocations are neither counted nor failed:
+// for test scaffolding that must not take the failures meant for the code
+// under test.
+void PauseFailures();
+void ResumeFailures();
 
 // Arms on construction (every block or watched ones only), resets on destruction.
 class Armed {

@@ -1,27 +1,18 @@
 #include "support/FakePcsc.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
+
+#include "apduscript/ApduScript.h"
 
 Bytes HexBytes(const std::string& text)
 {
     Bytes bytes;
-    int high = -1;
-    for (char c : text) {
-        if (std::isxdigit(static_cast<unsigned char>(c)) == 0) {
-            continue;
-        }
-        const int digit = std::isdigit(static_cast<unsigned char>(c)) != 0
-                              ? c - '0'
-                              : std::toupper(static_cast<unsigned char>(c)) - 'A' + 10;
-        if (high < 0) {
-            high = digit;
-        } else {
-            bytes.push_back(static_cast<std::uint8_t>(high * 16 + digit));
-            high = -1;
-        }
+    std::string error;
+    if (!apdu_script::ParseHex(text, &bytes, &error)) {
+        throw std::invalid_argument(error + ": " + text);
     }
     return bytes;
 }
@@ -50,6 +41,8 @@ FakePcsc& FakePcsc::Get()
 
 void FakePcsc::Reset()
 {
+    bookkeepingBegins = nullptr;
+    bookkeepingEnds = nullptr;
     establishResult = SCARD_S_SUCCESS;
     connectResult = SCARD_S_SUCCESS;
     activeProtocol = SCARD_PROTOCOL_T1;
@@ -79,6 +72,19 @@ FakePcsc& FakePcsc::Answer(const Bytes& command, const Bytes& answer, LONG resul
     return *this;
 }
 
+FakePcsc& FakePcsc::AnswerScript(const std::string& text, const std::string& name)
+{
+    std::vector<apdu_script::Exchange> script;
+    std::string error;
+    if (!apdu_script::ParseScript(text, name, &script, &error)) {
+        throw std::invalid_argument(error);
+    }
+    for (const apdu_script::Exchange& exchange : script) {
+        Answer(exchange.command, exchange.answer);
+    }
+    return *this;
+}
+
 namespace {
 
 std::string Format(const char* format, unsigned long long value)
@@ -87,6 +93,28 @@ std::string Format(const char* format, unsigned long long value)
     std::snprintf(text, sizeof text, format, value);
     return text;
 }
+
+// Brackets a call's bookkeeping with the hooks.
+class Bookkeeping {
+public:
+    explicit Bookkeeping(FakePcsc& fake) : fake_(fake)
+    {
+        if (fake_.bookkeepingBegins != nullptr) {
+            fake_.bookkeepingBegins();
+        }
+    }
+    ~Bookkeeping()
+    {
+        if (fake_.bookkeepingEnds != nullptr) {
+            fake_.bookkeepingEnds();
+        }
+    }
+    Bookkeeping(const Bookkeeping&) = delete;
+    Bookkeeping& operator=(const Bookkeeping&) = delete;
+
+private:
+    FakePcsc& fake_;
+};
 
 LONG ReturnAtr(const Bytes& atr, BYTE* buffer, DWORD* length)
 {
@@ -106,6 +134,7 @@ namespace pcsc {
 LONG EstablishContext(DWORD scope, SCARDCONTEXT* context)
 {
     FakePcsc& fake = FakePcsc::Get();
+    const Bookkeeping bookkeeping(fake);
     fake.calls.push_back(Format("EstablishContext scope=%llu", scope));
     if (fake.establishResult == SCARD_S_SUCCESS) {
         *context = FakePcsc::kContext;
@@ -117,6 +146,7 @@ LONG Connect(SCARDCONTEXT context, const char* readerName, DWORD shareMode, DWOR
              SCARDHANDLE* card, DWORD* activeProtocol)
 {
     FakePcsc& fake = FakePcsc::Get();
+    const Bookkeeping bookkeeping(fake);
     if (context != FakePcsc::kContext) {
         ++fake.badArguments;
     }
@@ -132,6 +162,7 @@ LONG Connect(SCARDCONTEXT context, const char* readerName, DWORD shareMode, DWOR
 LONG GetAttrib(SCARDHANDLE card, DWORD attribute, BYTE* buffer, DWORD* length)
 {
     FakePcsc& fake = FakePcsc::Get();
+    const Bookkeeping bookkeeping(fake);
     if (card != FakePcsc::kCard) {
         ++fake.badArguments;
     }
@@ -145,6 +176,7 @@ LONG GetAttrib(SCARDHANDLE card, DWORD attribute, BYTE* buffer, DWORD* length)
 LONG StatusAtr(SCARDHANDLE card, BYTE* atr, DWORD* atrLength)
 {
     FakePcsc& fake = FakePcsc::Get();
+    const Bookkeeping bookkeeping(fake);
     if (card != FakePcsc::kCard) {
         ++fake.badArguments;
     }
@@ -158,6 +190,7 @@ LONG StatusAtr(SCARDHANDLE card, BYTE* atr, DWORD* atrLength)
 LONG BeginTransaction(SCARDHANDLE card)
 {
     FakePcsc& fake = FakePcsc::Get();
+    const Bookkeeping bookkeeping(fake);
     if (card != FakePcsc::kCard) {
         ++fake.badArguments;
     }
@@ -169,6 +202,7 @@ LONG Transmit(SCARDHANDLE card, SendRecord sendRecord, const BYTE* command, DWOR
               DWORD* responseLength)
 {
     FakePcsc& fake = FakePcsc::Get();
+    const Bookkeeping bookkeeping(fake);
     if (card != FakePcsc::kCard || *responseLength != 258) {
         ++fake.badArguments;
     }
@@ -196,13 +230,14 @@ LONG Transmit(SCARDHANDLE card, SendRecord sendRecord, const BYTE* command, DWOR
     std::copy(answer.begin(), answer.end(), response);
     const std::size_t room = *responseLength - answer.size();
     std::copy_n(reply.beyond.begin(), std::min(room, reply.beyond.size()), response + answer.size());
-    *responseLength = static_cast<DWORD>(answer.size());
+    *responseLength = reply.reportedLength != 0 ? reply.reportedLength : static_cast<DWORD>(answer.size());
     return SCARD_S_SUCCESS;
 }
 
 LONG EndTransaction(SCARDHANDLE card, DWORD disposition)
 {
     FakePcsc& fake = FakePcsc::Get();
+    const Bookkeeping bookkeeping(fake);
     if (card != FakePcsc::kCard) {
         ++fake.badArguments;
     }
@@ -213,6 +248,7 @@ LONG EndTransaction(SCARDHANDLE card, DWORD disposition)
 LONG Disconnect(SCARDHANDLE card, DWORD disposition)
 {
     FakePcsc& fake = FakePcsc::Get();
+    const Bookkeeping bookkeeping(fake);
     if (card != FakePcsc::kCard) {
         ++fake.badArguments;
     }

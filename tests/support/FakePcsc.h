@@ -9,7 +9,8 @@
 
 using Bytes = std::vector<std::uint8_t>;
 
-// "80 FE 06 00 00" or "80FE060000" -> bytes.
+// "80 FE 06 00 00" or "80FE060000" -> bytes, in the strict format of
+// apduscript/ApduScript.h; a typo throws std::invalid_argument.
 Bytes HexBytes(const std::string& text);
 // bytes -> "80FE060000".
 std::string HexString(const std::uint8_t* data, std::size_t length);
@@ -28,6 +29,9 @@ public:
         // Written into the receive buffer after the answer, as far as the
         // buffer reaches: bytes the card did not send, for a reader to ignore.
         Bytes beyond;
+        // When non-zero, the length reported back in place of the answer's
+        // own: a faulty PC/SC layer.
+        DWORD reportedLength = 0;
     };
 
     static FakePcsc& Get();
@@ -37,6 +41,14 @@ public:
     // Appends an exchange to the script.
     FakePcsc& Answer(const std::string& commandHex, const std::string& answerHex, LONG result = SCARD_S_SUCCESS);
     FakePcsc& Answer(const Bytes& command, const Bytes& answer, LONG result = SCARD_S_SUCCESS);
+    // Appends every exchange of an APDU script (the virtual module's --script
+    // format); a malformed script throws std::invalid_argument.
+    FakePcsc& AnswerScript(const std::string& text, const std::string& name);
+
+    // Called around the fake's own bookkeeping, when set: a test that makes
+    // allocations fail spares the fake's records with them.
+    void (*bookkeepingBegins)();
+    void (*bookkeepingEnds)();
 
     // Script.
     LONG establishResult;

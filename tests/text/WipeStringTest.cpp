@@ -222,7 +222,7 @@ TEST_F(WipeStringTest, PlainOperationsBehaveAsAByteString)
 
     WipeString with_nul;
     with_nul.Append("a\0b", 3);
-    EXPECT_EQ(with_nul.Size(), 3u);
+    EXPECT_EQ(TextOf(with_nul), std::string("a\0b", 3));
     EXPECT_EQ(TextOf(WipeString(with_nul)), std::string("a\0b", 3));
 }
 

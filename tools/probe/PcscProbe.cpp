@@ -12,6 +12,8 @@
 #include <PCSC/winscard.h>
 #include <PCSC/wintypes.h>
 
+#include "apduscript/ApduScript.h"
+
 namespace {
 
 const char kUsage[] =
@@ -187,27 +189,6 @@ int WaitCard(const std::string& reader, bool wantPresent, long since, Clock::tim
     return 1;
 }
 
-bool ParseHex(const std::string& text, std::vector<BYTE>* bytes)
-{
-    bytes->clear();
-    std::string digits;
-    for (char c : text) {
-        if (c != ' ' && c != ':')
-            digits += c;
-    }
-    if (digits.size() % 2 != 0)
-        return false;
-    for (std::size_t i = 0; i < digits.size(); i += 2) {
-        char* end = nullptr;
-        const std::string pair = digits.substr(i, 2);
-        const unsigned long v = std::strtoul(pair.c_str(), &end, 16);
-        if (*end != '\0')
-            return false;
-        bytes->push_back(static_cast<BYTE>(v));
-    }
-    return true;
-}
-
 void PrintHex(const char* prefix, const BYTE* data, DWORD length)
 {
     std::printf("%s", prefix);
@@ -239,9 +220,10 @@ int Send(const std::string& reader, const std::vector<std::string>& apdus)
     std::printf("T=%d\n", protocol == SCARD_PROTOCOL_T0 ? 0 : 1);
     int status = 0;
     for (const auto& text : apdus) {
-        std::vector<BYTE> apdu;
-        if (!ParseHex(text, &apdu)) {
-            std::fprintf(stderr, "varnicle-probe: not hexadecimal: %s\n", text.c_str());
+        apdu_script::Bytes apdu;
+        std::string error;
+        if (!apdu_script::ParseHex(text, &apdu, &error)) {
+            std::fprintf(stderr, "varnicle-probe: %s: %s\n", error.c_str(), text.c_str());
             status = 2;
             break;
         }

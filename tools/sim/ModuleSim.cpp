@@ -5,6 +5,8 @@
 #include <cstring>
 #include <utility>
 
+#include "apduscript/ApduScript.h"
+
 namespace sim {
 namespace {
 
@@ -330,25 +332,8 @@ Reply ModuleSim::Answer(const std::uint8_t* apdu, std::size_t length)
 Bytes ParseHex(const std::string& text, bool* ok)
 {
     Bytes bytes;
-    int high = -1;
-    *ok = true;
-    for (char c : text) {
-        if (c == ' ' || c == ':' || c == '-')
-            continue;
-        if (!std::isxdigit(static_cast<unsigned char>(c))) {
-            *ok = false;
-            return {};
-        }
-        const int v = std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : std::toupper(c) - 'A' + 10;
-        if (high < 0) {
-            high = v;
-        } else {
-            bytes.push_back(static_cast<std::uint8_t>(high << 4 | v));
-            high = -1;
-        }
-    }
-    if (high >= 0)
-        *ok = false;
+    std::string error;
+    *ok = apdu_script::ParseHex(text, &bytes, &error);
     return bytes;
 }
 

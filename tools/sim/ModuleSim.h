@@ -77,6 +77,7 @@ private:
     std::size_t nextExchange_ = 0;
 };
 
+// The shared strict format (apduscript/ApduScript.h); *ok false on any typo.
 Bytes ParseHex(const std::string& text, bool* ok);
 std::string FormatHex(const std::uint8_t* data, std::size_t length);
 

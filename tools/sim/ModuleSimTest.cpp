@@ -247,13 +247,16 @@ TEST(ModuleSim, ScriptIsAnsweredInOrderAndAMismatchEndsIt)
     EXPECT_EQ(Ask(module, kSerial), "6F 00");  // not the scripted state check
     EXPECT_EQ(Ask(module, kState), "6F 00");   // nothing after a mismatch
 
-    {
-        std::ofstream file(path);
-        file << "80 FE 06 00 00 00 1A\n";
+    for (const char* text : {"80 FE 06 00 00 00 1A\n", "# typo\n80 FE 06 00 0O = 90 00\n"}) {
+        {
+            std::ofstream file(path);
+            file << text;
+        }
+        SimOptions bad;
+        EXPECT_FALSE(ParseSimOptions(static_cast<int>(args.size()), args.data(), &bad, &error)) << text;
+        EXPECT_NE(error.find(text[0] == '#' ? ":2: command: not a hexadecimal digit: 'O'" : ":1:"), std::string::npos)
+            << error;
     }
-    SimOptions bad;
-    EXPECT_FALSE(ParseSimOptions(static_cast<int>(args.size()), args.data(), &bad, &error));
-    EXPECT_NE(error.find(":1:"), std::string::npos) << error;
     std::remove(path.c_str());
 }
 
@@ -263,6 +266,8 @@ TEST(SimOptions, RejectsBadCommandLines)
         {"--module", "st99"}, {"--sw", "serial=6A8"},  {"--sw", "nosuch=6A82"}, {"--word", "key=1234"},
         {"--extra", "key=-1"}, {"--port", "0"},        {"--port", "70000"},     {"--serial", "0G"},
         {"--split", "x"},     {"--bogus", "1"},        {"--port"},              {"stray"},
+        // The shared strict format: a letter O for a zero, a byte split by a blank.
+        {"--serial", "0O 1A"}, {"--data", "state=0 000"}, {"--atr", "3B:68"},
     };
     for (const auto& args : bad) {
         SimOptions options;

@@ -2,7 +2,9 @@
 
 #include <cctype>
 #include <cstdlib>
-#include <fstream>
+#include <utility>
+
+#include "apduscript/ApduScript.h"
 
 namespace sim {
 
@@ -124,35 +126,12 @@ bool ParseFault(const std::string& option, const std::string& value, ModuleConfi
 
 bool ReadScript(const std::string& path, std::vector<ScriptedExchange>* script, std::string* error)
 {
-    std::ifstream file(path);
-    if (!file) {
-        *error = "cannot read " + path;
+    std::vector<apdu_script::Exchange> exchanges;
+    if (!apdu_script::ReadScriptFile(path, &exchanges, error)) {
         return false;
     }
-    std::string line;
-    int number = 0;
-    while (std::getline(file, line)) {
-        ++number;
-        const auto first = line.find_first_not_of(" \t\r");
-        if (first == std::string::npos || line[first] == '#')
-            continue;
-        const auto eq = line.find('=');
-        bool commandOk = false;
-        bool answerOk = false;
-        ScriptedExchange exchange;
-        if (eq != std::string::npos) {
-            exchange.command = ParseHex(line.substr(0, eq), &commandOk);
-            exchange.answer = ParseHex(line.substr(eq + 1), &answerOk);
-        }
-        if (!commandOk || !answerOk || exchange.command.size() < 4 || exchange.answer.size() < 2) {
-            *error = path + ":" + std::to_string(number) + ": not COMMAND = ANSWER in hexadecimal";
-            return false;
-        }
-        script->push_back(exchange);
-    }
-    if (script->empty()) {
-        *error = path + ": no exchanges";
-        return false;
+    for (apdu_script::Exchange& exchange : exchanges) {
+        script->push_back(ScriptedExchange{std::move(exchange.command), std::move(exchange.answer)});
     }
     return true;
 }
