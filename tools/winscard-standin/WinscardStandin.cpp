@@ -34,9 +34,6 @@
 
 // The protocol records are this library's own exports.
 #define WINSCARDDATA __declspec(dllexport)
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
