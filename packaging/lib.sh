@@ -55,3 +55,12 @@ uuid5() {
   hex=${hex^^}
   printf '%s-%s-%s-%s-%s\n' "${hex:0:8}" "${hex:8:4}" "${hex:12:4}" "${hex:16:4}" "${hex:20:12}"
 }
+
+# Copies the work tree at $1 as it is, committed or not (tracked files and
+# untracked ones that are not ignored), without its git data, to $2.
+copy_work_tree() {
+  mkdir -p "$2"
+  git -C "$1" ls-files -z --cached --others --exclude-standard |
+    (cd "$1" && xargs -0 -r sh -c 'for f; do [ -e "$f" ] && printf "%s\0" "$f"; done' sh) |
+    tar -C "$1" --null -T - -cf - | tar -C "$2" -xf -
+}
