@@ -21,8 +21,10 @@ source_date_epoch() {
   if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
     [[ $SOURCE_DATE_EPOCH =~ ^[0-9]+$ ]] || die "SOURCE_DATE_EPOCH is not a number of seconds: $SOURCE_DATE_EPOCH"
     echo "$me: timestamps from SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH (given)"
-  elif command -v git >/dev/null && SOURCE_DATE_EPOCH=$(git -C "$repo" log -1 --format=%ct 2>/dev/null) &&
-    [ -n "$SOURCE_DATE_EPOCH" ]; then
+  elif command -v git >/dev/null &&
+    # A tree without git of its own may lie inside another repository.
+    [ "$(git -C "$repo" rev-parse --show-toplevel 2>/dev/null)" = "$(cd "$repo" && pwd -P)" ] &&
+    SOURCE_DATE_EPOCH=$(git -C "$repo" log -1 --format=%ct 2>/dev/null) && [ -n "$SOURCE_DATE_EPOCH" ]; then
     # A shallow clone still has the last commit and its time, so it gives the
     # same artifacts as a full clone of the same commit.
     local how="the last commit"
