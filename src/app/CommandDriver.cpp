@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/CommandOptions.h"
+#include "app/DriverMessages.h"
 #include "app/HelpTexts.h"
 #include "card/CSError.h"
 #include "card/ErrorMessages.h"
@@ -79,7 +80,7 @@ int CommandDriver(int argc, char** argv)
 
     try {
         if (argc == 1) {
-            Raise("Ошибка! Не указана команда! Используйте -help для получения информации о командах.");
+            Raise(driver_message::kNoCommand);
         }
         const char* command = argv[1];
         if (std::strncmp(command, "-check", 6) == 0) {
@@ -95,38 +96,38 @@ int CommandDriver(int argc, char** argv)
             label.Release();
             return 1;
         } else {
-            Raise("Ошибка! Неизвестная команда! Используйте -help для получения информации о командах.");
+            Raise(driver_message::kUnknownCommand);
         }
 
         LoadReaderName(&options);
         if (argc > 2 && ParseOptions(&options, argv + 2, argc - 2) == 0) {
-            Raise(" Неправильные параметры.");
+            Raise(driver_message::kBadOptions);
         }
         const bool silent = options.silent != 0;
 
         if (!silent) {
-            LogPrintf("%s версия %d.%02d.%02d.%02d\n", "varnicle.exe", 1, 0, 0, 1);
+            LogPrintf(driver_message::kBanner, "varnicle.exe", 1, 0, 0, 1);
         }
         start = MonotonicMilliseconds();
         if (!silent) {
-            LogPrintf("\nПодключение считывателя А (#First)...\n");
+            LogPrintf("%s", driver_message::kConnecting);
         }
 
-        RaiseOnResult(Connect(options), "Ошибка! Невозможно подключиться к СЗИ!", silent, false);
+        RaiseOnResult(Connect(options), driver_message::kCannotConnect, silent, false);
         connected = true;
 
-        RaiseOnResult(BeginTransaction(), "Ошибка! Невозможно открыть транзакцию!", silent, false);
+        RaiseOnResult(BeginTransaction(), driver_message::kCannotBeginTransaction, silent, false);
         inTransaction = true;
         moduleType = 0;
 
         if (!silent) {
-            LogPrintf("Контроль СЗИ...\n");
+            LogPrintf("%s", driver_message::kControlling);
         }
         std::uint32_t serialLength = kSerialResponseSize;
         ResultCode code = Transmit(SerialReadCommand, sizeof SerialReadCommand, serialResponse, &serialLength);
         if (code != result::kSuccess) {
             if (!silent) {
-                LogPrintf("Ошибка! Серийный номер СЗИ не получен!");
+                LogPrintf("%s", driver_message::kNoSerialNumber);
             }
             RaiseResultMessage(code);
         }
@@ -136,12 +137,12 @@ int CommandDriver(int argc, char** argv)
         } else {
             code = ModuleControl(kind == CommandKind::kKeyControl ? 1 : 0, options.controlMode, &moduleType);
             if (code == result::kControlNotPassed) {
-                Raise("Ошибка! Контроль СЗИ не пройден!");
+                Raise(driver_message::kControlNotPassed);
             }
         }
         if (code != result::kSuccess) {
             if (!silent) {
-                LogPrintf("Ошибка! Контроль СЗИ не выполнен!");
+                LogPrintf("%s", driver_message::kControlNotPerformed);
             }
             RaiseResultMessage(code);
         }
@@ -152,9 +153,9 @@ int CommandDriver(int argc, char** argv)
         if (silent) {
             LogPrintf("%s", label.Text());
         } else {
-            LogPrintf("Контроль СЗИ успешно выполнен.\n");
-            LogPrintf("Номер СЗИ: %s\n", label.Text());
-            LogPrintf("Выполнено (%.3f сек.)\n", static_cast<double>(MonotonicMilliseconds() - start) / 1000.0);
+            LogPrintf("%s", driver_message::kPassed);
+            LogPrintf(driver_message::kLabel, label.Text());
+            LogPrintf(driver_message::kElapsed, static_cast<double>(MonotonicMilliseconds() - start) / 1000.0);
         }
         succeeded = true;
         // Released here, not by the handlers: the run has passed whatever the
@@ -181,7 +182,7 @@ int CommandDriver(int argc, char** argv)
             CloseReader();
         }
         if (options.silent == 0) {
-            LogPrintf("Непредвиденная ошибка!\n");
+            LogPrintf("%s", driver_message::kUnexpected);
         }
     }
 

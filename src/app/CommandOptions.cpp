@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "app/OptionMessages.h"
 #include "console/LogPrintf.h"
 
 namespace {
@@ -39,17 +40,17 @@ int ParseOptions(CommandOptions* options, char** arguments, int count)
             options->silent = 1;
         } else if (IsOption(argument, "-szi")) {
             if (!hasValue) {
-                LogPrintf("Ошибка: недостаточно параметров (-szi)!");
+                LogPrintf("%s", option_message::kSziMissing);
                 return 0;
             }
             options->controlMode = ParseDesignation(arguments[++i]);
             if (options->controlMode == control_mode::kInvalid) {
-                LogPrintf("Ошибка: некорректное значения параметра (-szi)!");
+                LogPrintf("%s", option_message::kSziInvalid);
                 return 0;
             }
         } else if (IsOption(argument, "-a")) {
             if (!hasValue) {
-                LogPrintf("Ошибка: недостаточно параметров (-a)!");
+                LogPrintf("%s", option_message::kReaderMissing);
                 return 0;
             }
             SetReaderName(options, arguments[++i]);
@@ -59,7 +60,7 @@ int ParseOptions(CommandOptions* options, char** arguments, int count)
                 options->traceMode = ParseTraceMode(arguments[++i]);
             }
         } else {
-            LogPrintf("Ошибка: неизвестная опция (%s)!", argument);
+            LogPrintf(option_message::kUnknownOption, argument);
             return 0;
         }
     }
