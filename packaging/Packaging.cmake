@@ -7,13 +7,28 @@ include(GNUInstallDirs)
 set(packaging_dir ${CMAKE_CURRENT_LIST_DIR})
 
 if(WIN32)
-  # The operator unpacks the zip and runs the program from that folder, where
-  # it also finds the sample readers.ini (read from the working directory).
-  configure_file(${packaging_dir}/readers.ini ${CMAKE_BINARY_DIR}/packaging/readers.ini
-                 @ONLY NEWLINE_STYLE WIN32)
+  # The zip and the MSI hold the same files. The example readers.ini ships
+  # under another name, so that unpacking or installing a new version never
+  # replaces the operator's own readers.ini (read from the working
+  # directory). Texts get CR LF; the Russian guide also a byte order mark.
+  set(windows_texts)
+  foreach(text "readers.ini.example|${packaging_dir}/readers.ini|OFF"
+               "LICENSE.txt|${PROJECT_SOURCE_DIR}/LICENSE|OFF"
+               "operator-guide-ru.txt|${PROJECT_SOURCE_DIR}/docs/operator-guide.ru.txt|ON")
+    string(REPLACE "|" ";" text "${text}")
+    list(GET text 0 name)
+    list(GET text 1 source)
+    list(GET text 2 bom)
+    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/${name}
+                       COMMAND ${CMAKE_COMMAND} -DIN=${source} -DOUT=${CMAKE_BINARY_DIR}/packaging/${name}
+                               -DBOM=${bom} -P ${packaging_dir}/windows-text.cmake
+                       DEPENDS ${source} ${packaging_dir}/windows-text.cmake
+                       VERBATIM)
+    list(APPEND windows_texts ${CMAKE_BINARY_DIR}/packaging/${name})
+  endforeach()
+  add_custom_target(varnicle_windows_texts ALL DEPENDS ${windows_texts})
   install(TARGETS varnicle RUNTIME DESTINATION . COMPONENT varnicle)
-  install(FILES ${CMAKE_BINARY_DIR}/packaging/readers.ini ${PROJECT_SOURCE_DIR}/README.md
-          DESTINATION . COMPONENT varnicle)
+  install(FILES ${windows_texts} DESTINATION . COMPONENT varnicle)
 else()
   # Manual pages are installed compressed, as man expects them on Debian. The
   # page's header shows the version as the banner prints it.
@@ -26,13 +41,17 @@ else()
   add_custom_target(varnicle_manpage ALL DEPENDS ${manpage})
   install(TARGETS varnicle RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT varnicle)
   install(FILES ${manpage} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT varnicle)
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT varnicle)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/operator-guide.ru.txt
+          DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT varnicle)
   install(FILES ${packaging_dir}/readers.ini DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT varnicle)
 endif()
 
 set(CPACK_PACKAGE_NAME varnicle)
 set(CPACK_PACKAGE_VENDOR "varnicle")
-set(CPACK_PACKAGE_CONTACT "varnicle maintainers <varnicle@localhost>")
+# The Debian package's maintainer (packaging/build-deb reads it from the cache).
+set(VARNICLE_MAINTAINER "varnicle maintainers <maintainers@varnicle.example.org>" CACHE STRING
+    "Maintainer of the packages: name <address>")
+set(CPACK_PACKAGE_CONTACT "${VARNICLE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "checks a smart-card security module through a PC/SC card reader")
 set(CPACK_PACKAGE_DESCRIPTION
     "varnicle connects to a PC/SC card reader, identifies the security module in it, runs the key or non-key control and prints the module's serial-number label.")
