@@ -23,24 +23,48 @@ struct ModuleProfile {
 };
 
 constexpr ModuleProfile kST23R160 = {
-    module_type::kST23R160,          IdentificationTemplateST23R160, sizeof IdentificationTemplateST23R160,
-    KeyControlCommandST23,           kKeyControlCapacityST23,        kControlOffset,
-    ReferenceWordKeyControlST23,     NonKeyControlCommandST23,       kNonKeyControlCapacityST23,
-    ReferenceWordNonKeyControlST23,  true,                           ReferenceWordFinalST23R160,
+    module_type::kST23R160,
+    IdentificationTemplateST23R160,
+    sizeof IdentificationTemplateST23R160,
+    KeyControlCommandST23,
+    kKeyControlCapacityST23,
+    kControlOffset,
+    ReferenceWordKeyControlST23,
+    NonKeyControlCommandST23,
+    kNonKeyControlCapacityST23,
+    ReferenceWordNonKeyControlST23,
+    true,
+    ReferenceWordFinalST23R160,
 };
 
 constexpr ModuleProfile kST23L80 = {
-    module_type::kST23L80,           IdentificationTemplateST23L80,  sizeof IdentificationTemplateST23L80,
-    KeyControlCommandST23,           kKeyControlCapacityST23,        kControlOffset,
-    ReferenceWordKeyControlST23,     NonKeyControlCommandST23,       kNonKeyControlCapacityST23,
-    ReferenceWordNonKeyControlST23,  true,                           ReferenceWordFinalST23L80,
+    module_type::kST23L80,
+    IdentificationTemplateST23L80,
+    sizeof IdentificationTemplateST23L80,
+    KeyControlCommandST23,
+    kKeyControlCapacityST23,
+    kControlOffset,
+    ReferenceWordKeyControlST23,
+    NonKeyControlCommandST23,
+    kNonKeyControlCapacityST23,
+    ReferenceWordNonKeyControlST23,
+    true,
+    ReferenceWordFinalST23L80,
 };
 
 constexpr ModuleProfile kST31H320 = {
-    module_type::kST31H320,          IdentificationTemplateST31H320, sizeof IdentificationTemplateST31H320,
-    KeyControlCommandST31,           kKeyControlCapacityST31,        kKeyControlOffsetST31,
-    ReferenceWordKeyControlST31,     NonKeyControlCommandST31,       kNonKeyControlCapacityST31,
-    ReferenceWordNonKeyControlST31,  false,                          0,
+    module_type::kST31H320,
+    IdentificationTemplateST31H320,
+    sizeof IdentificationTemplateST31H320,
+    KeyControlCommandST31,
+    kKeyControlCapacityST31,
+    kKeyControlOffsetST31,
+    ReferenceWordKeyControlST31,
+    NonKeyControlCommandST31,
+    kNonKeyControlCapacityST31,
+    ReferenceWordNonKeyControlST31,
+    false,
+    0,
 };
 
 constexpr std::uint32_t kResponseSize = 256;
@@ -137,8 +161,8 @@ ResultCode ModuleControl(std::int32_t keyControl, std::uint8_t controlMode, std:
             return result::kControlNotPassed;
         }
     } else {
-        code = Exchange(module->nonKeyCommand, sizeof NonKeyControlCommandST23, response, module->nonKeyCapacity,
-                        &length);
+        code =
+            Exchange(module->nonKeyCommand, sizeof NonKeyControlCommandST23, response, module->nonKeyCapacity, &length);
         if (code != result::kSuccess) {
             return code;
         }
@@ -156,5 +180,5 @@ ResultCode ModuleControl(std::int32_t keyControl, std::uint8_t controlMode, std:
         return code;
     }
     return WordEquals(response, length, kFinalCheckOffset, module->finalReference) ? result::kSuccess
-                                                                                  : result::kControlNotPassed;
+                                                                                   : result::kControlNotPassed;
 }

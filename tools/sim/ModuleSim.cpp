@@ -18,21 +18,21 @@ constexpr std::uint16_t kScriptMismatch = 0x6F00;
 
 // Identification answers: chip, product and system names, version.
 constexpr std::uint8_t kIdentST23R160[] = {
-    0x80, 0x08, 'S', 'T', '2', '3', 'R', '1', '6', '0',  //
-    0x81, 0x08, 'S', 'o', 'l', 'v', 'a', 'r', 'i', 'a',  //
-    0x82, 0x05, 'T', 'a', 'm', 'i', 'k',  //
+    0x80, 0x08, 'S',  'T',  '2', '3', 'R', '1', '6', '0',  //
+    0x81, 0x08, 'S',  'o',  'l', 'v', 'a', 'r', 'i', 'a',  //
+    0x82, 0x05, 'T',  'a',  'm', 'i', 'k',                 //
     0x83, 0x02, 0x01, 0x30,
 };
 constexpr std::uint8_t kIdentST23L80[] = {
-    0x80, 0x07, 'S', 'T', '2', '3', 'L', '8', '0',  //
-    0x81, 0x08, 'S', 'o', 'l', 'v', 'a', 'r', 'i', 'a',  //
-    0x82, 0x05, 'T', 'a', 'm', 'i', 'k',  //
+    0x80, 0x07, 'S',  'T',  '2', '3', 'L', '8', '0',       //
+    0x81, 0x08, 'S',  'o',  'l', 'v', 'a', 'r', 'i', 'a',  //
+    0x82, 0x05, 'T',  'a',  'm', 'i', 'k',                 //
     0x83, 0x02, 0x01, 0x30,
 };
 constexpr std::uint8_t kIdentST31H320[] = {
-    0x80, 0x08, 'S', 'T', '3', '1', 'H', '3', '2', '0',  //
-    0x81, 0x08, 'S', 'o', 'l', 'v', 'a', 'r', 'i', 'a',  //
-    0x82, 0x05, 'T', 'a', 'm', 'i', 'k',  //
+    0x80, 0x08, 'S',  'T',  '3', '1', 'H', '3', '2', '0',  //
+    0x81, 0x08, 'S',  'o',  'l', 'v', 'a', 'r', 'i', 'a',  //
+    0x82, 0x05, 'T',  'a',  'm', 'i', 'k',                 //
     0x83, 0x02, 0x02, 0x01,
 };
 
@@ -63,11 +63,29 @@ struct ChipData {
 };
 
 constexpr ChipData kChips[] = {
-    {kIdentST23R160, sizeof kIdentST23R160, kChallengeST23, 0x09, {4, 0, 0xA3EF889F}, {4, 0, 0xB4612F68}, true,
+    {kIdentST23R160,
+     sizeof kIdentST23R160,
+     kChallengeST23,
+     0x09,
+     {4, 0, 0xA3EF889F},
+     {4, 0, 0xB4612F68},
+     true,
      {32, 28, 0x07B3B95F}},
-    {kIdentST23L80, sizeof kIdentST23L80, kChallengeST23, 0x09, {4, 0, 0xA3EF889F}, {4, 0, 0xB4612F68}, true,
+    {kIdentST23L80,
+     sizeof kIdentST23L80,
+     kChallengeST23,
+     0x09,
+     {4, 0, 0xA3EF889F},
+     {4, 0, 0xB4612F68},
+     true,
      {32, 28, 0x8A89943E}},
-    {kIdentST31H320, sizeof kIdentST31H320, kChallengeST31, 0x08, {56, 4, 0x00CFFDAB}, {52, 0, 0x9C778CF6}, false,
+    {kIdentST31H320,
+     sizeof kIdentST31H320,
+     kChallengeST31,
+     0x08,
+     {56, 4, 0x00CFFDAB},
+     {52, 0, 0x9C778CF6},
+     false,
      {0, 0, 0}},
 };
 
@@ -76,7 +94,7 @@ const ChipData& DataOf(Chip chip)
     return kChips[static_cast<int>(chip)];
 }
 
-const char* const kCommandNames[kCommandCount] = {"serial", "identify", "state", "key",
+const char* const kCommandNames[kCommandCount] = {"serial", "identify", "state",       "key",
                                                   "nonkey", "final",    "getresponse", "other"};
 
 // Stand-in for the module's computation around the word: stable, not constant.
@@ -265,7 +283,8 @@ Bytes ModuleSim::NormalAnswer(Command command, const std::uint8_t* apdu, std::si
 Reply ModuleSim::Answer(const std::uint8_t* apdu, std::size_t length)
 {
     if (!config_.script.empty()) {
-        if (nextExchange_ < config_.script.size() && config_.script[nextExchange_].command == Bytes(apdu, apdu + length))
+        if (nextExchange_ < config_.script.size() &&
+            config_.script[nextExchange_].command == Bytes(apdu, apdu + length))
             return Send(config_.script[nextExchange_++].answer);
         nextExchange_ = config_.script.size();
         return StatusOnly(kScriptMismatch);

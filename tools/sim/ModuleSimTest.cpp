@@ -63,14 +63,11 @@ struct Dialogue {
 };
 
 const Dialogue kDialogues[] = {
-    {Chip::ST23R160,
-     "80 08 53 54 32 33 52 31 36 30 81 08 53 6F 6C 76 61 72 69 61 82 05 54 61 6D 69 6B 83 02 01 30",
+    {Chip::ST23R160, "80 08 53 54 32 33 52 31 36 30 81 08 53 6F 6C 76 61 72 69 61 82 05 54 61 6D 69 6B 83 02 01 30",
      kKeyST23, 4, 0, "9F 88 EF A3", kNonKeyST23, 4, "68 2F 61 B4", "5F B9 B3 07"},
-    {Chip::ST23L80,
-     "80 07 53 54 32 33 4C 38 30 81 08 53 6F 6C 76 61 72 69 61 82 05 54 61 6D 69 6B 83 02 01 30",
+    {Chip::ST23L80, "80 07 53 54 32 33 4C 38 30 81 08 53 6F 6C 76 61 72 69 61 82 05 54 61 6D 69 6B 83 02 01 30",
      kKeyST23, 4, 0, "9F 88 EF A3", kNonKeyST23, 4, "68 2F 61 B4", "3E 94 89 8A"},
-    {Chip::ST31H320,
-     "80 08 53 54 33 31 48 33 32 30 81 08 53 6F 6C 76 61 72 69 61 82 05 54 61 6D 69 6B 83 02 02 01",
+    {Chip::ST31H320, "80 08 53 54 33 31 48 33 32 30 81 08 53 6F 6C 76 61 72 69 61 82 05 54 61 6D 69 6B 83 02 02 01",
      kKeyST31, 56, 4, "AB FD CF 00", kNonKeyST31, 52, "F6 8C 77 9C", nullptr},
 };
 
@@ -165,8 +162,7 @@ TEST(ModuleSim, Faults)
         {"split", {"--split", "serial"}, kSerial, {"61 07", "00 1A 2B 3C 4D 5E 6F 90 00"}},
         {"split twice", {"--split2", "serial"}, kSerial, {"61 07", "61 07", "00 1A 2B 3C 4D 5E 6F 90 00"}},
         {"drop", {"--drop", "state"}, kState, {"drop"}},
-        {"status word at get response", {"--split", "serial", "--sw", "getresponse=6F00"}, kSerial,
-         {"61 07", "6F 00"}},
+        {"status word at get response", {"--split", "serial", "--sw", "getresponse=6F00"}, kSerial, {"61 07", "6F 00"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -233,9 +229,18 @@ TEST(ModuleSim, ScriptIsAnsweredInOrderAndAMismatchEndsIt)
 TEST(SimOptions, RejectsBadCommandLines)
 {
     const std::vector<std::vector<const char*>> bad = {
-        {"--module", "st99"}, {"--sw", "serial=6A8"},  {"--sw", "nosuch=6A82"}, {"--word", "key=1234"},
-        {"--extra", "key=-1"}, {"--port", "0"},        {"--port", "70000"},     {"--serial", "0G"},
-        {"--split", "x"},     {"--bogus", "1"},        {"--port"},              {"stray"},
+        {"--module", "st99"},
+        {"--sw", "serial=6A8"},
+        {"--sw", "nosuch=6A82"},
+        {"--word", "key=1234"},
+        {"--extra", "key=-1"},
+        {"--port", "0"},
+        {"--port", "70000"},
+        {"--serial", "0G"},
+        {"--split", "x"},
+        {"--bogus", "1"},
+        {"--port"},
+        {"stray"},
     };
     for (const auto& args : bad) {
         SimOptions options;

@@ -115,7 +115,8 @@ void LogMessage(const char* direction, const sim::Bytes& message)
         const char* name = message[0] < 5 ? controls[message[0]] : "?";
         std::fprintf(stderr, "varnicle-sim: %s %02X (%s)\n", direction, message[0], name);
     } else {
-        std::fprintf(stderr, "varnicle-sim: %s %s\n", direction, sim::FormatHex(message.data(), message.size()).c_str());
+        std::fprintf(stderr, "varnicle-sim: %s %s\n", direction,
+                     sim::FormatHex(message.data(), message.size()).c_str());
     }
 }
 
