@@ -79,13 +79,13 @@ std::uint8_t ParseDesignation(const char* text)
         const char c = text[i];
         copy[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 0x20) : c;
     }
-    // 17 bytes take in the terminating zero: the designation must match exactly.
+    // The terminating zero is compared too: the designation must match exactly.
     std::uint8_t mode = control_mode::kInvalid;
-    if (std::strncmp(copy, "RU.07.3815.00002", 17) == 0) {
+    if (std::strcmp(copy, "RU.07.3815.00002") == 0) {
         mode = control_mode::kDesignation00002;
-    } else if (std::strncmp(copy, "RU.07.3815.00001", 17) == 0) {
+    } else if (std::strcmp(copy, "RU.07.3815.00001") == 0) {
         mode = control_mode::kDesignation00001;
-    } else if (std::strncmp(copy, "RU.07.3815.00003", 17) == 0) {
+    } else if (std::strcmp(copy, "RU.07.3815.00003") == 0) {
         mode = control_mode::kDesignation00003;
     }
     delete[] copy;

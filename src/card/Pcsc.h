@@ -25,8 +25,8 @@ namespace pcsc {
 enum class SendRecord { T0, T1 };
 
 LONG EstablishContext(DWORD scope, SCARDCONTEXT* context);
-LONG Connect(SCARDCONTEXT context, const char* readerName, DWORD shareMode, DWORD preferredProtocols,
-             SCARDHANDLE* card, DWORD* activeProtocol);
+LONG Connect(SCARDCONTEXT context, const char* readerName, DWORD shareMode, DWORD preferredProtocols, SCARDHANDLE* card,
+             DWORD* activeProtocol);
 LONG GetAttrib(SCARDHANDLE card, DWORD attribute, BYTE* buffer, DWORD* length);
 // The ATR as SCardStatus reports it.
 LONG StatusAtr(SCARDHANDLE card, BYTE* atr, DWORD* atrLength);

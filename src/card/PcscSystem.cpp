@@ -7,8 +7,8 @@ LONG EstablishContext(DWORD scope, SCARDCONTEXT* context)
     return SCardEstablishContext(scope, nullptr, nullptr, context);
 }
 
-LONG Connect(SCARDCONTEXT context, const char* readerName, DWORD shareMode, DWORD preferredProtocols,
-             SCARDHANDLE* card, DWORD* activeProtocol)
+LONG Connect(SCARDCONTEXT context, const char* readerName, DWORD shareMode, DWORD preferredProtocols, SCARDHANDLE* card,
+             DWORD* activeProtocol)
 {
 #if defined(_WIN32)
     return SCardConnectA(context, readerName, shareMode, preferredProtocols, card, activeProtocol);

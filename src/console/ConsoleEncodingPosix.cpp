@@ -1,5 +1,5 @@
-#include "console/ConsoleEncoding.h"
 #include "console/ConsoleEncodingPosix.h"
+#include "console/ConsoleEncoding.h"
 
 #include <cerrno>
 #include <clocale>

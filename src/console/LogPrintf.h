@@ -12,6 +12,5 @@ void LogPrintf(const char* format, ...) noexcept VARNICLE_PRINTF(1, 2);
 
 // LogPrintf with the console conversion passed in (LogPrintf passes
 // ConvertForConsole); a conversion may throw, the printer catches it.
-using ConsoleConverter = std::size_t (*)(const char* text, std::size_t length, char* console,
-                                         std::size_t consoleSize);
+using ConsoleConverter = std::size_t (*)(const char* text, std::size_t length, char* console, std::size_t consoleSize);
 void LogPrintfWith(ConsoleConverter convert, const char* format, va_list arguments) noexcept;

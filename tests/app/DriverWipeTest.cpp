@@ -39,7 +39,9 @@ void PrintTo(const WipeCase& c, std::ostream* os)
     *os << c.name;
 }
 
-void NoScript(FakePcsc&) {}
+void NoScript(FakePcsc&)
+{
+}
 
 void PassingST23L80Check(FakePcsc& fake)
 {
@@ -109,29 +111,58 @@ std::vector<WipeCase> Cases()
 {
     const std::string readerArgument = "Wipe Reader";
     return {
-        {"ST23L80Passes", {"-check", "-a", readerArgument}, PassingST23L80Check, 0,
+        {"ST23L80Passes",
+         {"-check", "-a", readerArgument},
+         PassingST23L80Check,
+         0,
          {"РОСС RU.07.3815.00001." + kSerialDigits}},
-        {"ST31H320PassesSilently", {"-keycheck", "-silent", "-a", readerArgument}, PassingST31H320KeyCheck, 0,
+        {"ST31H320PassesSilently",
+         {"-keycheck", "-silent", "-a", readerArgument},
+         PassingST31H320KeyCheck,
+         0,
          {"РОСС RU.07.3815.00003." + kSerialDigits}},
         {"ST23R160PassesTraced",
          {"-keycheck", "-szi", "RU.07.3815.00002", "-trace", "data", "-a", readerArgument},
-         PassingST23R160KeyCheck, 0, {"РОСС RU.07.3815.00002." + kSerialDigits}},
-        {"NoCommand", {}, NoScript, 1,
+         PassingST23R160KeyCheck,
+         0,
+         {"РОСС RU.07.3815.00002." + kSerialDigits}},
+        {"NoCommand",
+         {},
+         NoScript,
+         1,
          {"Ошибка! Не указана команда! Используйте -help для получения информации о командах."}},
-        {"UnknownCommand", {"-chek"}, NoScript, 1,
+        {"UnknownCommand",
+         {"-chek"},
+         NoScript,
+         1,
          {"Ошибка! Неизвестная команда! Используйте -help для получения информации о командах."}},
         {"BadOption", {"-check", "-trace", "data", "-szi"}, NoScript, 1, {" Неправильные параметры."}},
         {"NoReaderName", {"-check"}, NoScript, 1, {"Ошибка! Transmit: Некорректное наименование считывателя."}},
-        {"UnknownReader", {"-check", "-a", readerArgument}, UnknownReader, 1,
+        {"UnknownReader",
+         {"-check", "-a", readerArgument},
+         UnknownReader,
+         1,
          {PcscMessage(static_cast<std::uint32_t>(SCARD_E_UNKNOWN_READER))}},
-        {"TransactionRefused", {"-keycheck", "-a", readerArgument}, TransactionRefused, 1,
+        {"TransactionRefused",
+         {"-keycheck", "-a", readerArgument},
+         TransactionRefused,
+         1,
          {PcscMessage(static_cast<std::uint32_t>(SCARD_E_SHARING_VIOLATION))}},
-        {"SerialNotFound", {"-check", "-a", readerArgument}, SerialNotFound, 1,
+        {"SerialNotFound",
+         {"-check", "-a", readerArgument},
+         SerialNotFound,
+         1,
          {"Ошибка! 6A82, Файл или приложение не найдены"}},
-        {"ControlNotPassed", {"-check", "-a", readerArgument}, FinalWordDiffers, 1,
+        {"ControlNotPassed",
+         {"-check", "-a", readerArgument},
+         FinalWordDiffers,
+         1,
          {"Ошибка! Контроль СЗИ не пройден!"}},
         {"ControlRefused", {"-check", "-a", readerArgument}, ControlRefused, 1, {"Ошибка! 6982, Доступ запрещен"}},
-        {"ControlAnswerTooLong", {"-keycheck", "-a", readerArgument}, ControlTooLong, 1,
+        {"ControlAnswerTooLong",
+         {"-keycheck", "-a", readerArgument},
+         ControlTooLong,
+         1,
          {"Ошибка! Transmit: Ошибка параметров."}},
     };
 }

@@ -87,9 +87,8 @@ TEST_F(ErrorMessagesTest, PcscFormCarriesTheSystemText)
 TEST_F(ErrorMessagesTest, RaiseOnResultWithSuccessDoesNothing)
 {
     for (bool silent : {false, true}) {
-        const std::string output = CaptureOutput([silent] {
-            EXPECT_NO_THROW(RaiseOnResult(0, "Ошибка! Невозможно подключиться к СЗИ!", silent, true));
-        });
+        const std::string output = CaptureOutput(
+            [silent] { EXPECT_NO_THROW(RaiseOnResult(0, "Ошибка! Невозможно подключиться к СЗИ!", silent, true)); });
         EXPECT_EQ(output, "");
     }
 }

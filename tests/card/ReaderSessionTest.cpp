@@ -352,8 +352,8 @@ TEST_F(CardTest, OpenReaderClearsTheRecordAndKeepsHookAndContext)
     EXPECT_EQ(g_readerSession.lastStatusWord, 0);
     EXPECT_EQ(g_readerSession.lastPcscError, 0u);
     EXPECT_EQ(HexString(g_readerSession.atr, g_readerSession.atrLength), "3B021450");
-    EXPECT_EQ(fake.calls, (std::vector<std::string>{"Connect reader=Reader A share=2 protocols=3",
-                                                    "GetAttrib 00090303 size=33"}));
+    EXPECT_EQ(fake.calls,
+              (std::vector<std::string>{"Connect reader=Reader A share=2 protocols=3", "GetAttrib 00090303 size=33"}));
     EXPECT_EQ(fake.badArguments, 0);
 }
 
@@ -385,22 +385,43 @@ TEST_F(CardTest, AtrRead)
         std::uint32_t lastPcscError;
         std::vector<std::string> calls;
     };
-    const Bytes atr33 = HexBytes("3B FF 96 00 00 81 31 FE 43 80 31 80 65 B0 84 65 66 FB 12 01 78 82 90 00 85 11 22 "
-                                 "33 44 55 66 77 88");
+    const Bytes atr33 = HexBytes(
+        "3B FF 96 00 00 81 31 FE 43 80 31 80 65 B0 84 65 66 FB 12 01 78 82 90 00 85 11 22 "
+        "33 44 55 66 77 88");
     const Bytes atr34 = HexBytes(HexString(atr33) + "99");
     const std::string connect = "Connect reader=Reader A share=2 protocols=3";
     const std::string getAttrib = "GetAttrib 00090303 size=33";
     const std::string status = "Status size=33";
     const std::vector<Case> cases = {
         {"33-byte ATR", SCARD_S_SUCCESS, SCARD_S_SUCCESS, atr33, result::kSuccess, 0, {connect, getAttrib}},
-        {"34-byte ATR", SCARD_S_SUCCESS, SCARD_S_SUCCESS, atr34, result::kPcscFailure, 0x80100008,
+        {"34-byte ATR",
+         SCARD_S_SUCCESS,
+         SCARD_S_SUCCESS,
+         atr34,
+         result::kPcscFailure,
+         0x80100008,
          {connect, getAttrib}},
-        {"attribute fails", SCARD_E_NO_SMARTCARD, SCARD_S_SUCCESS, atr33, result::kPcscFailure, 0x8010000C,
+        {"attribute fails",
+         SCARD_E_NO_SMARTCARD,
+         SCARD_S_SUCCESS,
+         atr33,
+         result::kPcscFailure,
+         0x8010000C,
          {connect, getAttrib}},
-        {"attribute unsupported", SCARD_E_UNSUPPORTED_FEATURE, SCARD_S_SUCCESS, atr33, result::kSuccess, 0,
+        {"attribute unsupported",
+         SCARD_E_UNSUPPORTED_FEATURE,
+         SCARD_S_SUCCESS,
+         atr33,
+         result::kSuccess,
+         0,
          {connect, getAttrib, status}},
-        {"status fails too", SCARD_E_UNSUPPORTED_FEATURE, SCARD_W_REMOVED_CARD, atr33, result::kPcscFailure,
-         0x80100069, {connect, getAttrib, status}},
+        {"status fails too",
+         SCARD_E_UNSUPPORTED_FEATURE,
+         SCARD_W_REMOVED_CARD,
+         atr33,
+         result::kPcscFailure,
+         0x80100069,
+         {connect, getAttrib, status}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

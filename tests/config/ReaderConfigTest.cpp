@@ -22,15 +22,16 @@ std::string Search(const std::string& contents)
 
 TEST(ReadFirstEntryTest, WorkedExample)
 {
-    const std::string example = "[General]\n"
-                                "#First = Outside Reader\n"
-                                "[readers]\n"
-                                "   ; list of readers\n"
-                                "\n"
-                                "#First=\n"
-                                "#firstly = no\n"
-                                "\t#FIRST   =   Example Reader 0   \n"
-                                "#First = Second Reader\n";
+    const std::string example =
+        "[General]\n"
+        "#First = Outside Reader\n"
+        "[readers]\n"
+        "   ; list of readers\n"
+        "\n"
+        "#First=\n"
+        "#firstly = no\n"
+        "\t#FIRST   =   Example Reader 0   \n"
+        "#First = Second Reader\n";
     TempDirectory directory;
     const std::string path = directory.Write("readers.ini", example).string();
     char output[kEntryBufferSize] = {};

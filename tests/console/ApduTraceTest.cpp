@@ -18,9 +18,10 @@ std::string Blanks(int count)
 const std::string kEquals = "============================================";
 
 // A key-control command: header 80 FE 07 00 20 and 32 data bytes.
-const Bytes kCommand = HexBytes("80 FE 07 00 20"
-                                "30 31 32 33 34 35 36 37 38 39 41 42 43 44 45 46"
-                                "7F 80 1F 20 61 7E 00 FF 5A 5A 5A 5A 5A 5A 5A 41");
+const Bytes kCommand = HexBytes(
+    "80 FE 07 00 20"
+    "30 31 32 33 34 35 36 37 38 39 41 42 43 44 45 46"
+    "7F 80 1F 20 61 7E 00 FF 5A 5A 5A 5A 5A 5A 5A 41");
 const Bytes kAnswerData = HexBytes("DE 41 20 0A");
 
 std::string Trace(std::uint32_t mode, const Bytes& command, const Bytes& answerData, std::uint16_t statusWord)
@@ -58,8 +59,8 @@ TEST(ApduTraceTest, DataMode)
                   "\n"
                   "\n"
                   "Data Out:\n"
-                  "  DE 41 20 0A " + Blanks(12 * 3) + "   .A .\n" +
-                  "SW=9000\n");
+                  "  DE 41 20 0A " +
+                  Blanks(12 * 3) + "   .A .\n" + "SW=9000\n");
     // Every mode above 1 prints as data mode.
     EXPECT_EQ(Trace(7, kCommand, kAnswerData, 0x9000), Trace(2, kCommand, kAnswerData, 0x9000));
 }
@@ -88,7 +89,8 @@ TEST(ApduTraceTest, DumpOfSixteenAndSeventeenBytes)
     seventeen.push_back(0x51);
     EXPECT_EQ(Dump(seventeen, false),
               "  41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 50    ABCDEFGHIJKLMNOP\n"
-              "  51 " + Blanks(15 * 3) + "   Q\n");
+              "  51 " +
+                  Blanks(15 * 3) + "   Q\n");
 
     EXPECT_EQ(Dump(Bytes{}, false), "  ");
     EXPECT_EQ(Dump(sixteen, true), "  XX XX XX XX XX XX XX XX XX XX XX XX XX XX XX XX ");
@@ -105,10 +107,8 @@ TEST(ApduTraceTest, MaskedCommandData)
     const Case cases[] = {
         {"00 20 00 01 08 31 32 33 34 35 36 37 38", "CLA=00 INS=20 P1=00 P2=01 P3=08... ",
          "  XX XX XX XX XX XX XX XX " + Blanks(8 * 3)},
-        {"00 24 00 01 04 31 32 33 34", "CLA=00 INS=24 P1=00 P2=01 P3=04... ",
-         "  XX XX XX XX " + Blanks(12 * 3)},
-        {"00 22 00 01 02 31 32", "CLA=00 INS=22 P1=00 P2=01 P3=02... ",
-         "  31 32 " + Blanks(14 * 3) + "   12\n"},
+        {"00 24 00 01 04 31 32 33 34", "CLA=00 INS=24 P1=00 P2=01 P3=04... ", "  XX XX XX XX " + Blanks(12 * 3)},
+        {"00 22 00 01 02 31 32", "CLA=00 INS=22 P1=00 P2=01 P3=02... ", "  31 32 " + Blanks(14 * 3) + "   12\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.command);
@@ -155,8 +155,8 @@ TEST_F(ApduTraceTransmitTest, MoreDataExchangeTracesBothCommandsAndAnswers)
                           "\n"
                           "CLA=00 INS=C0 P1=00 P2=00 P3=08... \n"
                           "Data Out:\n"
-                          "  52 55 30 37 00 01 02 03 " + Blanks(8 * 3) + "   RU07....\n" +
-                          "SW=9000\n");
+                          "  52 55 30 37 00 01 02 03 " +
+                          Blanks(8 * 3) + "   RU07....\n" + "SW=9000\n");
 }
 
 TEST_F(ApduTraceTransmitTest, PcscFailurePrintsTheCommandOnly)

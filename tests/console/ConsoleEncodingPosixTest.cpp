@@ -143,8 +143,7 @@ protected:
             return;
         }
         directory_ = pattern;
-        const std::string command =
-            "localedef -i ru_RU -f KOI8-R '" + directory_ + "/ru_RU.KOI8-R' >/dev/null 2>&1";
+        const std::string command = "localedef -i ru_RU -f KOI8-R '" + directory_ + "/ru_RU.KOI8-R' >/dev/null 2>&1";
         const int status = std::system(command.c_str());
         static_cast<void>(status);  // warnings give a non-zero status; the files decide
         ready_ = std::ifstream(directory_ + "/ru_RU.KOI8-R/LC_CTYPE").good();

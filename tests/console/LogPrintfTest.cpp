@@ -73,7 +73,9 @@ TEST(LogPrintfTest, CutFallsOnAByteEvenInsideACharacter)
     const std::string text = "a" + Repeat("Ж", 510);
     g_converted.clear();
     CaptureOutput([&] { PrintWith(RecordingConverter, "%s", text.c_str()); });
-    EXPECT_EQ(g_converted, "a" + Repeat("Ж", 509) + "\xD0" "...");
+    EXPECT_EQ(g_converted, "a" + Repeat("Ж", 509) +
+                               "\xD0"
+                               "...");
 }
 
 TEST(LogPrintfTest, OutputOfTheRealPrinterKeepsTheLimitsAndAddsNoLineEnd)

@@ -68,16 +68,13 @@ TEST_P(ModuleControlPasses, GenuineModule)
     EXPECT_EQ(Sent(), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Modules, ModuleControlPasses,
-                         testing::Values(PassCase{TestModule::kST23R160, false, 0, 1},
-                                         PassCase{TestModule::kST23R160, true, 0, 1},
-                                         PassCase{TestModule::kST23R160, true, 1, 1},
-                                         PassCase{TestModule::kST23L80, false, 0, 3},
-                                         PassCase{TestModule::kST23L80, true, 3, 3},
-                                         PassCase{TestModule::kST23L80, false, 3, 3},
-                                         PassCase{TestModule::kST31H320, false, 0, 5},
-                                         PassCase{TestModule::kST31H320, true, 0, 5},
-                                         PassCase{TestModule::kST31H320, true, 5, 5}));
+INSTANTIATE_TEST_SUITE_P(
+    Modules, ModuleControlPasses,
+    testing::Values(PassCase{TestModule::kST23R160, false, 0, 1}, PassCase{TestModule::kST23R160, true, 0, 1},
+                    PassCase{TestModule::kST23R160, true, 1, 1}, PassCase{TestModule::kST23L80, false, 0, 3},
+                    PassCase{TestModule::kST23L80, true, 3, 3}, PassCase{TestModule::kST23L80, false, 3, 3},
+                    PassCase{TestModule::kST31H320, false, 0, 5}, PassCase{TestModule::kST31H320, true, 0, 5},
+                    PassCase{TestModule::kST31H320, true, 5, 5}));
 
 enum class Step { kIdentify, kState, kControl, kFinal };
 
@@ -86,10 +83,10 @@ struct FailCase {
     TestModule module;
     bool keyControl;
     std::uint8_t controlMode;
-    Step step;            // the answer that differs from the genuine one
-    std::string answer;   // the answer sent instead
+    Step step;           // the answer that differs from the genuine one
+    std::string answer;  // the answer sent instead
     ResultCode expected;
-    std::size_t sent;     // commands sent in all
+    std::size_t sent;  // commands sent in all
 };
 
 void PrintTo(const FailCase& c, std::ostream* os)
@@ -119,8 +116,7 @@ const FailCase kFailCases[] = {
     {"state of 31 bytes within the ST23R160 capacity", TestModule::kST23R160, false, 0, Step::kState,
      std::string(62, '0') + "9000", 0xA004, 2},
     {"state refused", TestModule::kST31H320, true, 0, Step::kState, "6982", 5, 2},
-    {"control word in the wrong byte order", TestModule::kST23L80, true, 0, Step::kControl, "A3EF889F 9000", 0xA004,
-     3},
+    {"control word in the wrong byte order", TestModule::kST23L80, true, 0, Step::kControl, "A3EF889F 9000", 0xA004, 3},
     {"ST23 control answer of 5 bytes", TestModule::kST23R160, false, 0, Step::kControl, "682F61B400 9000", 2, 3},
     {"ST23 key control answer of 5 bytes", TestModule::kST23R160, true, 0, Step::kControl, "9F88EFA300 9000", 2, 3},
     {"ST31 key word at offset 0 instead of 4", TestModule::kST31H320, true, 0, Step::kControl,
@@ -134,8 +130,8 @@ const FailCase kFailCases[] = {
     {"control refused", TestModule::kST23L80, false, 0, Step::kControl, "6A86", 5, 3},
     {"final word wrong", TestModule::kST23L80, false, 0, Step::kFinal, std::string(56, 'A') + "5FB9B307 9000", 0xA004,
      4},
-    {"final word of the other ST23", TestModule::kST23R160, true, 0, Step::kFinal, std::string(56, 'A') + "3E94898A 9000",
-     0xA004, 4},
+    {"final word of the other ST23", TestModule::kST23R160, true, 0, Step::kFinal,
+     std::string(56, 'A') + "3E94898A 9000", 0xA004, 4},
     {"final answer over 32 bytes", TestModule::kST23R160, false, 0, Step::kFinal,
      std::string(56, 'A') + "5FB9B307 00 9000", 2, 4},
     {"final refused", TestModule::kST23R160, false, 0, Step::kFinal, "6985", 5, 4},

@@ -177,8 +177,7 @@ public:
         if (!Send(HexBytes(genuine.controlCommand), genuineControl.size(), control, v)) {
             return NotPerformed(v);
         }
-        const std::size_t offset =
-            in_.keyControl && kModules[module] == TestModule::kST31H320 ? kKeyWordOffsetST31 : 0;
+        const std::size_t offset = in_.keyControl && kModules[module] == TestModule::kST31H320 ? kKeyWordOffsetST31 : 0;
         if (!SameWord(control, genuineControl, offset)) {
             return NotPassed(v);
         }
@@ -356,11 +355,13 @@ bool MatchesFailure(const std::string& tail, const Verdict& v)
     case Verdict::kParameter:
         return rest == kParameterError;
     case Verdict::kPcsc:
-        return rest.compare(0, error.size(), error) == 0 && MatchesCodeLine(rest.substr(error.size()), 8, Hex(v.value, 8));
+        return rest.compare(0, error.size(), error) == 0 &&
+               MatchesCodeLine(rest.substr(error.size()), 8, Hex(v.value, 8));
     case Verdict::kShortAnswer:
         return rest.compare(0, error.size(), error) == 0 && MatchesCodeLine(rest.substr(error.size()), 8, "");
     case Verdict::kStatusWord:
-        return rest.compare(0, error.size(), error) == 0 && MatchesCodeLine(rest.substr(error.size()), 4, Hex(v.value, 4));
+        return rest.compare(0, error.size(), error) == 0 &&
+               MatchesCodeLine(rest.substr(error.size()), 4, Hex(v.value, 4));
     }
     return false;
 }

@@ -111,7 +111,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Expected e = Parse(arguments);
 
     fuzz::Check(result == e.result, "ParseOptions result");
-    fuzz::Check(printed == e.message, "ParseOptions message", "printed [" + printed + "]\nexpected [" + e.message + "]");
+    fuzz::Check(printed == e.message, "ParseOptions message",
+                "printed [" + printed + "]\nexpected [" + e.message + "]");
     fuzz::Check(options.silent == e.silent, "silent");
     fuzz::Check(options.controlMode == e.controlMode, "controlMode");
     fuzz::Check(options.traceMode == e.traceMode, "traceMode");

@@ -13,9 +13,9 @@
 namespace allocation_spy {
 
 struct FreedBlock {
-    const void* address;        // the block as operator new handed it out
-    std::size_t size;           // the size asked of operator new
-    const unsigned char* bytes; // the block's bytes when operator delete got it
+    const void* address;         // the block as operator new handed it out
+    std::size_t size;            // the size asked of operator new
+    const unsigned char* bytes;  // the block's bytes when operator delete got it
 };
 
 // Records the watched blocks when they are freed.

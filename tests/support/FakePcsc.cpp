@@ -142,8 +142,8 @@ LONG EstablishContext(DWORD scope, SCARDCONTEXT* context)
     return fake.establishResult;
 }
 
-LONG Connect(SCARDCONTEXT context, const char* readerName, DWORD shareMode, DWORD preferredProtocols,
-             SCARDHANDLE* card, DWORD* activeProtocol)
+LONG Connect(SCARDCONTEXT context, const char* readerName, DWORD shareMode, DWORD preferredProtocols, SCARDHANDLE* card,
+             DWORD* activeProtocol)
 {
     FakePcsc& fake = FakePcsc::Get();
     const Bookkeeping bookkeeping(fake);
@@ -208,8 +208,7 @@ LONG Transmit(SCARDHANDLE card, SendRecord sendRecord, const BYTE* command, DWOR
     }
     const Bytes sent(command, command + commandLength);
     fake.commands.push_back(sent);
-    fake.calls.push_back(std::string("Transmit ") + (sendRecord == SendRecord::T0 ? "T0 " : "T1 ") +
-                         HexString(sent));
+    fake.calls.push_back(std::string("Transmit ") + (sendRecord == SendRecord::T0 ? "T0 " : "T1 ") + HexString(sent));
 
     FakePcsc::Exchange reply{sent, HexBytes("6F 00"), SCARD_S_SUCCESS, {}};
     if (fake.responder) {

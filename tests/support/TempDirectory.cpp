@@ -30,7 +30,7 @@ TempDirectory::~TempDirectory()
 
 std::filesystem::path TempDirectory::Write(const std::string& name, const std::string& bytes) const
 {
-    const std::filesystem::path file = path_ / name;
+    std::filesystem::path file = path_ / name;
     std::ofstream stream(file, std::ios::binary);
     stream << bytes;
     return file;

@@ -63,8 +63,8 @@ TEST_F(FormatStringTest, TextComesBackWholeUpTo4095Characters)
         std::size_t length;
         std::size_t capacity;  // 1039 after the first attempt alone, 4111 after the second
     };
-    const Case cases[] = {{0, 1039}, {1, 1039}, {1022, 1039}, {1023, 1039}, {1024, 4111}, {3000, 4111},
-                          {4094, 4111}, {4095, 4111}};
+    const Case cases[] = {{0, 1039},    {1, 1039},    {1022, 1039}, {1023, 1039},
+                          {1024, 4111}, {3000, 4111}, {4094, 4111}, {4095, 4111}};
     for (const Case& c : cases) {
         const std::string expected(c.length, 'x');
         const WipeString text = FormatString("%s", expected.c_str());

@@ -56,13 +56,12 @@ TEST_F(WipeStringTest, GrowthFollowsTheCapacityRule)
         std::size_t capacity;
     };
     const Case cases[] = {
-        {1024, 1024, 1039},  // from empty: the size with its four low bits set
-        {1024, 4096, 4111},  // half of 1039 is not above a third of 4111
-        {20, 40, 47},        // from 31: 15 is not above 47 / 3
-        {16, 16, 31},
-        {1024, 1100, 1558},  // 519 is above 1103 / 3: 1039 + 519
-        {31, 32, 47},        // 15 is not above 47 / 3 either
-        {100, 112, 166},     // from 111: 55 is above 127 / 3, so 111 + 55
+        {1024, 1024, 1039},                      // from empty: the size with its four low bits set
+        {1024, 4096, 4111},                      // half of 1039 is not above a third of 4111
+        {20, 40, 47},                            // from 31: 15 is not above 47 / 3
+        {16, 16, 31},       {1024, 1100, 1558},  // 519 is above 1103 / 3: 1039 + 519
+        {31, 32, 47},                            // 15 is not above 47 / 3 either
+        {100, 112, 166},                         // from 111: 55 is above 127 / 3, so 111 + 55
     };
     for (const Case& c : cases) {
         WipeString text;
@@ -231,7 +230,9 @@ TEST_F(WipeStringTest, AppendOfItsOwnTextSurvivesGrowth)
     WipeString text("0123456789");
     text.Append(text.Text(), text.Size());
     text.Append(text.Text() + 5, 10);
-    EXPECT_EQ(TextOf(text), "01234567890123456789" "5678901234");
+    EXPECT_EQ(TextOf(text),
+              "01234567890123456789"
+              "5678901234");
 }
 
 TEST_F(WipeStringTest, MoveLeavesTheSourceEmpty)

@@ -22,8 +22,7 @@ int main(int argc, char** argv)
     }
     SCARDHANDLE card = 0;
     DWORD protocol = 0;
-    rv = SCardConnect(context, argv[1], SCARD_SHARE_EXCLUSIVE, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &card,
-                      &protocol);
+    rv = SCardConnect(context, argv[1], SCARD_SHARE_EXCLUSIVE, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &card, &protocol);
     if (rv != SCARD_S_SUCCESS) {
         std::fprintf(stderr, "varnicle-hold: SCardConnect: %s\n", pcsc_stringify_error(rv));
         return 1;

@@ -136,8 +136,8 @@ int WaitReader(const std::string& reader, Clock::time_point deadline)
             context.Release();
         Pause();
     }
-    std::fprintf(stderr, "varnicle-probe: reader \"%s\" not listed (last result %08X, %s)\n", reader.c_str(),
-                 Code(rv), pcsc_stringify_error(rv));
+    std::fprintf(stderr, "varnicle-probe: reader \"%s\" not listed (last result %08X, %s)\n", reader.c_str(), Code(rv),
+                 pcsc_stringify_error(rv));
     return 1;
 }
 
@@ -183,9 +183,9 @@ int WaitCard(const std::string& reader, bool wantPresent, long since, Clock::tim
         if (rv != SCARD_E_TIMEOUT)
             Pause();
     }
-    std::fprintf(stderr, "varnicle-probe: reader \"%s\" not %s (state %08lX, last result %08X, %s)\n",
-                 reader.c_str(), wantPresent ? "holding a card" : "empty",
-                 static_cast<unsigned long>(state.dwEventState), Code(rv), pcsc_stringify_error(rv));
+    std::fprintf(stderr, "varnicle-probe: reader \"%s\" not %s (state %08lX, last result %08X, %s)\n", reader.c_str(),
+                 wantPresent ? "holding a card" : "empty", static_cast<unsigned long>(state.dwEventState), Code(rv),
+                 pcsc_stringify_error(rv));
     return 1;
 }
 

@@ -20,27 +20,30 @@ constexpr std::uint16_t kScriptMismatch = 0x6F00;
 
 // Identification answers: chip, product and system names, version.
 constexpr std::uint8_t kIdentST23R160[] = {
-    0x80, 0x08, 'S', 'T', '2', '3', 'R', '1', '6', '0',
-    0x81, 0x08, 'S', 'o', 'l', 'v', 'a', 'r', 'i', 'a',
-    0x82, 0x05, 'T', 'a', 'm', 'i', 'k',
-    0x83, 0x02, 0x01, 0x30};
+    0x80, 0x08, 'S',  'T',  '2', '3', 'R', '1', '6', '0',  //
+    0x81, 0x08, 'S',  'o',  'l', 'v', 'a', 'r', 'i', 'a',  //
+    0x82, 0x05, 'T',  'a',  'm', 'i', 'k',                 //
+    0x83, 0x02, 0x01, 0x30,
+};
 constexpr std::uint8_t kIdentST23L80[] = {
-    0x80, 0x07, 'S', 'T', '2', '3', 'L', '8', '0',
-    0x81, 0x08, 'S', 'o', 'l', 'v', 'a', 'r', 'i', 'a',
-    0x82, 0x05, 'T', 'a', 'm', 'i', 'k',
-    0x83, 0x02, 0x01, 0x30};
+    0x80, 0x07, 'S',  'T',  '2', '3', 'L', '8', '0',       //
+    0x81, 0x08, 'S',  'o',  'l', 'v', 'a', 'r', 'i', 'a',  //
+    0x82, 0x05, 'T',  'a',  'm', 'i', 'k',                 //
+    0x83, 0x02, 0x01, 0x30,
+};
 constexpr std::uint8_t kIdentST31H320[] = {
-    0x80, 0x08, 'S', 'T', '3', '1', 'H', '3', '2', '0',
-    0x81, 0x08, 'S', 'o', 'l', 'v', 'a', 'r', 'i', 'a',
-    0x82, 0x05, 'T', 'a', 'm', 'i', 'k',
-    0x83, 0x02, 0x02, 0x01};
+    0x80, 0x08, 'S',  'T',  '3', '1', 'H', '3', '2', '0',  //
+    0x81, 0x08, 'S',  'o',  'l', 'v', 'a', 'r', 'i', 'a',  //
+    0x82, 0x05, 'T',  'a',  'm', 'i', 'k',                 //
+    0x83, 0x02, 0x02, 0x01,
+};
 
 // Key-control challenge the module expects; another challenge gives another word.
 constexpr std::uint8_t kChallengeST23[32] = {
-    0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F,
+    0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F,  //
     0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19, 0x1A, 0x1B, 0x1C, 0x1D, 0x1E, 0x1F};
 constexpr std::uint8_t kChallengeST31[32] = {
-    0x00, 0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80, 0x90, 0xA0, 0xB0, 0xC0, 0xD0, 0xE0, 0xF1,
+    0x00, 0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80, 0x90, 0xA0, 0xB0, 0xC0, 0xD0, 0xE0, 0xF1,  //
     0x01, 0x11, 0x21, 0x31, 0x41, 0x51, 0x61, 0x71, 0x81, 0x91, 0xA1, 0xB1, 0xC1, 0xD1, 0xE1, 0xF0};
 
 // Where each answer carries its word, how long the answer is, and the word.
@@ -62,11 +65,29 @@ struct ChipData {
 };
 
 constexpr ChipData kChips[] = {
-    {kIdentST23R160, sizeof kIdentST23R160, kChallengeST23, 0x09, {4, 0, 0xA3EF889F}, {4, 0, 0xB4612F68}, true,
+    {kIdentST23R160,
+     sizeof kIdentST23R160,
+     kChallengeST23,
+     0x09,
+     {4, 0, 0xA3EF889F},
+     {4, 0, 0xB4612F68},
+     true,
      {32, 28, 0x07B3B95F}},
-    {kIdentST23L80, sizeof kIdentST23L80, kChallengeST23, 0x09, {4, 0, 0xA3EF889F}, {4, 0, 0xB4612F68}, true,
+    {kIdentST23L80,
+     sizeof kIdentST23L80,
+     kChallengeST23,
+     0x09,
+     {4, 0, 0xA3EF889F},
+     {4, 0, 0xB4612F68},
+     true,
      {32, 28, 0x8A89943E}},
-    {kIdentST31H320, sizeof kIdentST31H320, kChallengeST31, 0x08, {56, 4, 0x00CFFDAB}, {52, 0, 0x9C778CF6}, false,
+    {kIdentST31H320,
+     sizeof kIdentST31H320,
+     kChallengeST31,
+     0x08,
+     {56, 4, 0x00CFFDAB},
+     {52, 0, 0x9C778CF6},
+     false,
      {0, 0, 0}},
 };
 
@@ -75,7 +96,7 @@ const ChipData& DataOf(Chip chip)
     return kChips[static_cast<int>(chip)];
 }
 
-const char* const kCommandNames[kCommandCount] = {"serial", "identify", "state", "key",
+const char* const kCommandNames[kCommandCount] = {"serial", "identify", "state",       "key",
                                                   "nonkey", "final",    "getresponse", "other"};
 
 // Stand-in for the module's computation around the word: stable, not constant.
@@ -264,7 +285,8 @@ Bytes ModuleSim::NormalAnswer(Command command, const std::uint8_t* apdu, std::si
 Reply ModuleSim::Answer(const std::uint8_t* apdu, std::size_t length)
 {
     if (!config_.script.empty()) {
-        if (nextExchange_ < config_.script.size() && config_.script[nextExchange_].command == Bytes(apdu, apdu + length))
+        if (nextExchange_ < config_.script.size() &&
+            config_.script[nextExchange_].command == Bytes(apdu, apdu + length))
             return Send(config_.script[nextExchange_++].answer);
         nextExchange_ = config_.script.size();
         return StatusOnly(kScriptMismatch);

@@ -16,14 +16,14 @@ constexpr int kCommandCount = 8;
 
 struct CommandFault {
     bool statusWordSet = false;
-    std::uint16_t statusWord = 0;   // answered alone, instead of the data
+    std::uint16_t statusWord = 0;  // answered alone, instead of the data
     bool wordSet = false;
-    std::uint32_t word = 0;         // control or final-check word put in place of the right one
+    std::uint32_t word = 0;  // control or final-check word put in place of the right one
     bool replaceData = false;
-    Bytes data;                     // whole answer data put in place of the right one
-    int extraBytes = 0;             // bytes appended to the answer data
-    int splits = 0;                 // 1: 61xx, then the data on GET RESPONSE; 2: 61xx again on GET RESPONSE
-    bool drop = false;              // the card leaves the reader when this command arrives
+    Bytes data;          // whole answer data put in place of the right one
+    int extraBytes = 0;  // bytes appended to the answer data
+    int splits = 0;      // 1: 61xx, then the data on GET RESPONSE; 2: 61xx again on GET RESPONSE
+    bool drop = false;   // the card leaves the reader when this command arrives
 };
 
 // One exchange of a script: the command expected and the whole answer to it.
@@ -71,7 +71,7 @@ private:
     Reply Deliver(Command command, Bytes data, std::uint16_t statusWord);
 
     ModuleConfig config_;
-    Bytes pending_;       // data awaiting GET RESPONSE
+    Bytes pending_;  // data awaiting GET RESPONSE
     bool hasPending_ = false;
     int pendingSplits_ = 0;
     std::size_t nextExchange_ = 0;

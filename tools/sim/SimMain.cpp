@@ -122,7 +122,8 @@ void LogMessage(const char* direction, const sim::Bytes& message)
         std::fprintf(stderr, "varnicle-sim: > %s: %s\n", sim::ModuleSim::CommandName(command),
                      sim::FormatHex(message.data(), message.size()).c_str());
     } else {
-        std::fprintf(stderr, "varnicle-sim: %s %s\n", direction, sim::FormatHex(message.data(), message.size()).c_str());
+        std::fprintf(stderr, "varnicle-sim: %s %s\n", direction,
+                     sim::FormatHex(message.data(), message.size()).c_str());
     }
 }
 

@@ -170,8 +170,8 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions* options, std
             options->once = true;
             continue;
         }
-        static const char* const valued[] = {"--module", "--serial", "--atr",    "--script", "--host",
-                                             "--port",   "--sw",     "--word",   "--data",   "--extra",
+        static const char* const valued[] = {"--module", "--serial", "--atr",  "--script", "--host",
+                                             "--port",   "--sw",     "--word", "--data",   "--extra",
                                              "--split",  "--split2", "--drop"};
         bool known = false;
         for (const char* name : valued)

@@ -292,8 +292,7 @@ bool AcceptModule()
         return false;
     }
     const DWORD replyWait = kReplyWaitMs;
-    setsockopt(g_standin.module, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&replyWait),
-               sizeof replyWait);
+    setsockopt(g_standin.module, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&replyWait), sizeof replyWait);
     const BOOL noDelay = TRUE;
     setsockopt(g_standin.module, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
     return true;
@@ -315,8 +314,7 @@ LONG Listen()
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<u_short>(EnvironmentNumber("VARNICLE_STANDIN_PORT", kDefaultPort)));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener, 1) != 0) {
+    if (bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || listen(listener, 1) != 0) {
         closesocket(listener);
         return SCARD_E_NO_SERVICE;
     }
@@ -342,7 +340,7 @@ DWORD OfferedProtocols(const BYTE* atr, DWORD length, DWORD* first)
             }
             index += interfaceBytes;
             indicator = atr[index];
-            const DWORD protocol = (indicator & 0x0F) == 0 ? SCARD_PROTOCOL_T0
+            const DWORD protocol = (indicator & 0x0F) == 0   ? SCARD_PROTOCOL_T0
                                    : (indicator & 0x0F) == 1 ? SCARD_PROTOCOL_T1
                                                              : 0;
             if (*first == 0) {
@@ -666,7 +664,8 @@ LONG WINAPI SCardGetAttrib(SCARDHANDLE hCard, DWORD dwAttrId, LPBYTE pbAttr, LPD
 LONG WINAPI SCardTransmit(SCARDHANDLE hCard, LPCSCARD_IO_REQUEST pioSendPci, LPCBYTE pbSendBuffer, DWORD cbSendLength,
                           LPSCARD_IO_REQUEST pioRecvPci, LPBYTE pbRecvBuffer, LPDWORD pcbRecvLength)
 {
-    Log("SCardTransmit pci=%lu length=%lu", pioSendPci != nullptr ? static_cast<unsigned long>(pioSendPci->dwProtocol) : 0UL,
+    Log("SCardTransmit pci=%lu length=%lu",
+        pioSendPci != nullptr ? static_cast<unsigned long>(pioSendPci->dwProtocol) : 0UL,
         static_cast<unsigned long>(cbSendLength));
     LONG injected = 0;
     if (InjectedFailure("SCardTransmit", &injected)) {
