@@ -4,8 +4,7 @@
 // the operator guide can be checked against them. Formats keep their
 // placeholders; the texts printed without arguments contain no "%".
 namespace driver_message {
-constexpr char kNoCommand[] =
-    "Ошибка! Не указана команда! Используйте -help для получения информации о командах.";
+constexpr char kNoCommand[] = "Ошибка! Не указана команда! Используйте -help для получения информации о командах.";
 constexpr char kUnknownCommand[] =
     "Ошибка! Неизвестная команда! Используйте -help для получения информации о командах.";
 // Follows the option parser's own message on the same line.

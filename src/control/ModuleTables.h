@@ -43,21 +43,21 @@ constexpr std::uint32_t kStateLength = 8;
 
 // Tag 80 chip name, 81 product, 82 operating system, 83 version.
 constexpr std::uint8_t IdentificationTemplateST23R160[] = {
-    0x80, 0x08, 'S', 'T', '2', '3', 'R', '1', '6', '0',  //
-    0x81, 0x08, 'S', 'o', 'l', 'v', 'a', 'r', 'i', 'a',  //
-    0x82, 0x05, 'T', 'a', 'm', 'i', 'k',                 //
+    0x80, 0x08, 'S',  'T',  '2', '3', 'R', '1', '6', '0',  //
+    0x81, 0x08, 'S',  'o',  'l', 'v', 'a', 'r', 'i', 'a',  //
+    0x82, 0x05, 'T',  'a',  'm', 'i', 'k',                 //
     0x83, 0x02, 0x01, 0x30,
 };
 constexpr std::uint8_t IdentificationTemplateST23L80[] = {
-    0x80, 0x07, 'S', 'T', '2', '3', 'L', '8', '0',       //
-    0x81, 0x08, 'S', 'o', 'l', 'v', 'a', 'r', 'i', 'a',  //
-    0x82, 0x05, 'T', 'a', 'm', 'i', 'k',                 //
+    0x80, 0x07, 'S',  'T',  '2', '3', 'L', '8', '0',       //
+    0x81, 0x08, 'S',  'o',  'l', 'v', 'a', 'r', 'i', 'a',  //
+    0x82, 0x05, 'T',  'a',  'm', 'i', 'k',                 //
     0x83, 0x02, 0x01, 0x30,
 };
 constexpr std::uint8_t IdentificationTemplateST31H320[] = {
-    0x80, 0x08, 'S', 'T', '3', '1', 'H', '3', '2', '0',  //
-    0x81, 0x08, 'S', 'o', 'l', 'v', 'a', 'r', 'i', 'a',  //
-    0x82, 0x05, 'T', 'a', 'm', 'i', 'k',                 //
+    0x80, 0x08, 'S',  'T',  '3', '1', 'H', '3', '2', '0',  //
+    0x81, 0x08, 'S',  'o',  'l', 'v', 'a', 'r', 'i', 'a',  //
+    0x82, 0x05, 'T',  'a',  'm', 'i', 'k',                 //
     0x83, 0x02, 0x02, 0x01,
 };
 

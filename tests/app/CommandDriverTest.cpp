@@ -28,8 +28,7 @@ const std::string kControlling = "Контроль СЗИ...\n";
 const std::string kPassed = "Контроль СЗИ успешно выполнен.\n";
 const std::string kElapsed = "Выполнено (T сек.)\n";
 const std::string kStart = kBanner + kConnecting;
-const std::string kNoCommand =
-    "Ошибка! Не указана команда! Используйте -help для получения информации о командах.\n";
+const std::string kNoCommand = "Ошибка! Не указана команда! Используйте -help для получения информации о командах.\n";
 const std::string kUnknownCommand =
     "Ошибка! Неизвестная команда! Используйте -help для получения информации о командах.\n";
 const std::string kHelpUnknown = "Не указана команда! Используйте -help для получения информации о командах.";
@@ -87,7 +86,8 @@ protected:
         }
         argv.push_back(nullptr);
         DriverRun run{-1, ""};
-        run.output = CaptureOutput([&] { run.status = CommandDriver(static_cast<int>(arguments.size()), argv.data()); });
+        run.output =
+            CaptureOutput([&] { run.status = CommandDriver(static_cast<int>(arguments.size()), argv.data()); });
         // The elapsed time is the only part of the output that varies.
         static const std::regex elapsed(ConsoleText("Выполнено") + " \\([0-9]+\\.[0-9]{3} " + ConsoleText("сек") +
                                         "\\.\\)\n");
@@ -152,8 +152,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(CommandDriverTest, WithoutReaderNameTheConnectionFails)
 {
-    const std::string badName = "Ошибка! Невозможно подключиться к СЗИ!Ошибка! Transmit: Некорректное наименование "
-                                "считывателя.\n";
+    const std::string badName =
+        "Ошибка! Невозможно подключиться к СЗИ!Ошибка! Transmit: Некорректное наименование "
+        "считывателя.\n";
     DriverRun run = Drive({"-check"});
     EXPECT_EQ(run.output, ConsoleText(kStart + badName));
     EXPECT_EQ(run.status, 1);
@@ -210,7 +211,8 @@ TEST_P(DriverPasses, PrintsTheLabel)
         if (silent) {
             EXPECT_EQ(run.output, ConsoleText(label));
         } else {
-            EXPECT_EQ(run.output, ConsoleText(kStart + kControlling + kPassed + "Номер СЗИ: " + label + "\n" + kElapsed));
+            EXPECT_EQ(run.output,
+                      ConsoleText(kStart + kControlling + kPassed + "Номер СЗИ: " + label + "\n" + kElapsed));
         }
         EXPECT_EQ(fake().unexpected, 0);
         EXPECT_EQ(fake().badArguments, 0);
@@ -225,14 +227,14 @@ TEST_P(DriverPasses, PrintsTheLabel)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Modules, DriverPasses,
-                         testing::Values(PassCase{{"-check"}, TestModule::kST23R160, false},
-                                         PassCase{{"-keycheck"}, TestModule::kST23R160, true},
-                                         PassCase{{"-check"}, TestModule::kST23L80, false},
-                                         PassCase{{"-keycheck", "-szi", "RU.07.3815.00001"}, TestModule::kST23L80, true},
-                                         PassCase{{"-checkall", "-szi", "ru.07.3815.00003"}, TestModule::kST31H320,
-                                                  false},
-                                         PassCase{{"-keycheck"}, TestModule::kST31H320, true}));
+INSTANTIATE_TEST_SUITE_P(
+    Modules, DriverPasses,
+    testing::Values(PassCase{{"-check"}, TestModule::kST23R160, false},
+                    PassCase{{"-keycheck"}, TestModule::kST23R160, true},
+                    PassCase{{"-check"}, TestModule::kST23L80, false},
+                    PassCase{{"-keycheck", "-szi", "RU.07.3815.00001"}, TestModule::kST23L80, true},
+                    PassCase{{"-checkall", "-szi", "ru.07.3815.00003"}, TestModule::kST31H320, false},
+                    PassCase{{"-keycheck"}, TestModule::kST31H320, true}));
 
 TEST_F(CommandDriverTest, ReaderNameFromOptionReplacesTheFile)
 {
@@ -299,58 +301,93 @@ void WithControlAnswer(FakePcsc& fake, TestModule module, const std::string& ans
 }
 
 const std::vector<FailCase> kFailCases = {
-    {"no PC/SC service", [](FakePcsc& f) { f.establishResult = static_cast<LONG>(SCARD_E_NO_SERVICE); },
-     kCannotConnect + "Ошибка! Transmit: Ошибка.\n", {"EstablishContext scope=0"}, false, {}},
+    {"no PC/SC service",
+     [](FakePcsc& f) { f.establishResult = static_cast<LONG>(SCARD_E_NO_SERVICE); },
+     kCannotConnect + "Ошибка! Transmit: Ошибка.\n",
+     {"EstablishContext scope=0"},
+     false,
+     {}},
     // System error codes below the generic code must not pass for the channel's own codes.
-    {"context refused with ERROR_ACCESS_DENIED", [](FakePcsc& f) { f.establishResult = 5; },
-     kCannotConnect + "Ошибка! Transmit: Ошибка.\n", {"EstablishContext scope=0"}, false, {}},
-    {"context refused with ERROR_TOO_MANY_OPEN_FILES", [](FakePcsc& f) { f.establishResult = 4; },
-     kCannotConnect + "Ошибка! Transmit: Ошибка.\n", {"EstablishContext scope=0"}, false, {}},
+    {"context refused with ERROR_ACCESS_DENIED",
+     [](FakePcsc& f) { f.establishResult = 5; },
+     kCannotConnect + "Ошибка! Transmit: Ошибка.\n",
+     {"EstablishContext scope=0"},
+     false,
+     {}},
+    {"context refused with ERROR_TOO_MANY_OPEN_FILES",
+     [](FakePcsc& f) { f.establishResult = 4; },
+     kCannotConnect + "Ошибка! Transmit: Ошибка.\n",
+     {"EstablishContext scope=0"},
+     false,
+     {}},
     {"unknown reader",
      [](FakePcsc& f) { f.connectResult = static_cast<LONG>(SCARD_E_UNKNOWN_READER); },
      kCannotConnect + PcscMessage(0x80100009) + "\n",
-     {"EstablishContext scope=0", "Connect reader=Test Reader share=2 protocols=3"}, false, {}},
-    {"no card", [](FakePcsc& f) { f.connectResult = static_cast<LONG>(SCARD_E_NO_SMARTCARD); },
+     {"EstablishContext scope=0", "Connect reader=Test Reader share=2 protocols=3"},
+     false,
+     {}},
+    {"no card",
+     [](FakePcsc& f) { f.connectResult = static_cast<LONG>(SCARD_E_NO_SMARTCARD); },
      kCannotConnect + PcscMessage(0x8010000C) + "\n",
-     {"EstablishContext scope=0", "Connect reader=Test Reader share=2 protocols=3"}, false, {}},
-    {"ATR not readable", [](FakePcsc& f) { f.getAttribResult = static_cast<LONG>(SCARD_W_REMOVED_CARD); },
+     {"EstablishContext scope=0", "Connect reader=Test Reader share=2 protocols=3"},
+     false,
+     {}},
+    {"ATR not readable",
+     [](FakePcsc& f) { f.getAttribResult = static_cast<LONG>(SCARD_W_REMOVED_CARD); },
      kCannotConnect + PcscMessage(0x80100069) + "\n",
      {"EstablishContext scope=0", "Connect reader=Test Reader share=2 protocols=3", "GetAttrib 00090303 size=33"},
-     false, {}},
-    {"transaction refused", [](FakePcsc& f) { f.beginResult = static_cast<LONG>(SCARD_E_SHARING_VIOLATION); },
-     "Ошибка! Невозможно открыть транзакцию!" + PcscMessage(0x8010000B) + "\n", {"Disconnect 2"}, true, {}},
-    {"serial read refused", [](FakePcsc& f) { ScriptSerial(f, "6A82"); },
+     false,
+     {}},
+    {"transaction refused",
+     [](FakePcsc& f) { f.beginResult = static_cast<LONG>(SCARD_E_SHARING_VIOLATION); },
+     "Ошибка! Невозможно открыть транзакцию!" + PcscMessage(0x8010000B) + "\n",
+     {"Disconnect 2"},
+     true,
+     {}},
+    {"serial read refused",
+     [](FakePcsc& f) { ScriptSerial(f, "6A82"); },
      kControlling + kNoSerial + "Ошибка! 6A82, Файл или приложение не найдены\n",
-     {"Transmit T1 80FE060000", "EndTransaction 0", "Disconnect 2"}, true, {}},
-    {"serial read with an unknown status word", [](FakePcsc& f) { ScriptSerial(f, "6F00"); },
+     {"Transmit T1 80FE060000", "EndTransaction 0", "Disconnect 2"},
+     true,
+     {}},
+    {"serial read with an unknown status word",
+     [](FakePcsc& f) { ScriptSerial(f, "6F00"); },
      kControlling + kNoSerial + "Ошибка! 6F00, Обратитесь к поставщику\n",
-     {"Transmit T1 80FE060000", "EndTransaction 0", "Disconnect 2"}, true, {}},
+     {"Transmit T1 80FE060000", "EndTransaction 0", "Disconnect 2"},
+     true,
+     {}},
     {"card removed at the serial read",
      [](FakePcsc& f) { f.Answer(kSerialCommand, "", static_cast<LONG>(SCARD_W_REMOVED_CARD)); },
      kControlling + kNoSerial + PcscMessage(0x80100069) + "\n",
-     {"Transmit T1 80FE060000", "EndTransaction 0", "Disconnect 2"}, true, {}},
+     {"Transmit T1 80FE060000", "EndTransaction 0", "Disconnect 2"},
+     true,
+     {}},
     {"control word wrong",
      [](FakePcsc& f) { WithControlAnswer(f, TestModule::kST23L80, "682F61B5 9000"); },
      kControlling + kNotPassed,
      {"Transmit T1 80FE060000", "Transmit T1 80FE000000", "Transmit T1 80FE020000", "Transmit T1 80FE090000",
       "EndTransaction 0", "Disconnect 2"},
-     true, {}},
+     true,
+     {}},
     {"control refused",
      [](FakePcsc& f) { WithControlAnswer(f, TestModule::kST23R160, "6982"); },
      kControlling + kNotPerformed + "Ошибка! 6982, Доступ запрещен\n",
      {"Transmit T1 80FE060000", "Transmit T1 80FE000000", "Transmit T1 80FE020000", "Transmit T1 80FE090000",
       "EndTransaction 0", "Disconnect 2"},
-     true, {}},
+     true,
+     {}},
     {"control answer too long",
      [](FakePcsc& f) { WithControlAnswer(f, TestModule::kST23R160, "682F61B400 9000"); },
      kControlling + kNotPerformed + "Ошибка! Transmit: Ошибка параметров.\n",
      {"Transmit T1 80FE060000", "Transmit T1 80FE000000", "Transmit T1 80FE020000", "Transmit T1 80FE090000",
       "EndTransaction 0", "Disconnect 2"},
-     true, {}},
+     true,
+     {}},
     {"designation mismatch",
      [](FakePcsc& f) { Genuine(f, TestModule::kST23R160, false); },
      kControlling + kNotPassed,
-     {"Transmit T1 80FE060000", "Transmit T1 80FE000000", "EndTransaction 0", "Disconnect 2"}, true,
+     {"Transmit T1 80FE060000", "Transmit T1 80FE000000", "EndTransaction 0", "Disconnect 2"},
+     true,
      {"-szi", "RU.07.3815.00003"}},
     {"release fails after a failure",
      [](FakePcsc& f) {
@@ -360,7 +397,8 @@ const std::vector<FailCase> kFailCases = {
      kControlling + kNotPerformed + "Ошибка CloseReader(A, 00000004)Ошибка! 6982, Доступ запрещен\n",
      {"Transmit T1 80FE060000", "Transmit T1 80FE000000", "Transmit T1 80FE020000", "Transmit T1 80FE090000",
       "EndTransaction 0", "Disconnect 2"},
-     true, {}},
+     true,
+     {}},
 };
 
 class DriverFails : public CommandDriverTest, public testing::WithParamInterface<FailCase> {};
@@ -401,8 +439,8 @@ TEST_F(CommandDriverTest, ReleaseFailureAfterSuccessKeepsTheVerdict)
         ASSERT_NO_FATAL_FAILURE(Reset());
         Genuine(fake(), TestModule::kST23L80, true);
         fake().disconnectResult = static_cast<LONG>(SCARD_E_INVALID_HANDLE);
-        const DriverRun run = Drive(silent ? std::vector<std::string>{"-keycheck", "-silent"}
-                                     : std::vector<std::string>{"-keycheck"});
+        const DriverRun run =
+            Drive(silent ? std::vector<std::string>{"-keycheck", "-silent"} : std::vector<std::string>{"-keycheck"});
         EXPECT_EQ(run.status, 0);
         const std::string label = "РОСС RU.07.3815.00001." + kSerialDigits;
         EXPECT_EQ(run.output, ConsoleText(silent ? label + "Ошибка CloseReader(A, 00000004)"
@@ -424,13 +462,13 @@ TEST_F(CommandDriverTest, UnforeseenExceptionReleasesTheCard)
             }
             throw std::bad_alloc();
         };
-        const DriverRun run = Drive(silent ? std::vector<std::string>{"-check", "-silent"}
-                                           : std::vector<std::string>{"-check"});
+        const DriverRun run =
+            Drive(silent ? std::vector<std::string>{"-check", "-silent"} : std::vector<std::string>{"-check"});
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.output, silent ? "" : ConsoleText(kStart + kControlling + "Непредвиденная ошибка!\n"));
         std::vector<std::string> calls = OpeningCalls();
-        calls.insert(calls.end(), {"Transmit T1 80FE060000", "Transmit T1 80FE000000", "EndTransaction 0",
-                                   "Disconnect 2"});
+        calls.insert(calls.end(),
+                     {"Transmit T1 80FE060000", "Transmit T1 80FE000000", "EndTransaction 0", "Disconnect 2"});
         EXPECT_EQ(fake().calls, calls);
     }
 }
@@ -503,10 +541,10 @@ TEST_F(CommandDriverTest, HeadersTraceOfAWholeRun)
     EXPECT_EQ(run.status, 0);
     const std::string piece = "\nTest Reader\nCLA=";
     EXPECT_EQ(run.output, ConsoleText(piece + "80 INS=FE P1=06 P2=00 P3=00... SW=9000\n" +  //
-                                          piece + "80 INS=FE P1=00 P2=00 P3=00... SW=9000\n" +  //
-                                          piece + "80 INS=FE P1=02 P2=00 P3=00... SW=9000\n" +  //
-                                          piece + "80 INS=FE P1=08 P2=00 P3=00... SW=9000\n" +  //
-                                          "РОСС RU.07.3815.00003." + kSerialDigits));
+                                      piece + "80 INS=FE P1=00 P2=00 P3=00... SW=9000\n" +  //
+                                      piece + "80 INS=FE P1=02 P2=00 P3=00... SW=9000\n" +  //
+                                      piece + "80 INS=FE P1=08 P2=00 P3=00... SW=9000\n" +  //
+                                      "РОСС RU.07.3815.00003." + kSerialDigits));
     for (const std::string& call : fake().calls) {
         EXPECT_EQ(call.rfind("Transmit T1", 0), std::string::npos) << call;
     }

@@ -1,5 +1,8 @@
 # Pieces of the program's expected standard output, for the expected column of
 # cases.table. Sourced by run-case.
+# The runners that source this file read these variables, so they only look
+# unused here.
+# shellcheck shell=bash disable=SC2034
 
 BANNER=$'varnicle.exe версия 1.00.00.01\n'
 CONNECT=$'\nПодключение считывателя А (#First)...\n'

@@ -23,10 +23,10 @@ TEST(ApduScriptHex, AcceptsWholeBytesOnly)
         {"\t001A2B  9000 ", true, {0x00, 0x1A, 0x2B, 0x90, 0x00}},
         {"", true, {}},
         {"   ", true, {}},
-        {"8O FE", false, {}},         // letter O for a zero
-        {"80 F", false, {}},          // odd nibble at the end
-        {"80 FE0 600", false, {}},    // odd group, even total
-        {"8 0", false, {}},           // a byte split by a blank
+        {"8O FE", false, {}},       // letter O for a zero
+        {"80 F", false, {}},        // odd nibble at the end
+        {"80 FE0 600", false, {}},  // odd group, even total
+        {"8 0", false, {}},         // a byte split by a blank
         {"80:FE", false, {}},
         {"0x80", false, {}},
         {"80\nFE", false, {}},
@@ -60,8 +60,8 @@ TEST(ApduScriptFile, ParsesExchangesAndSkipsCommentsAndBlankLines)
 {
     std::vector<apdu_script::Exchange> script;
     std::string error;
-    ASSERT_TRUE(apdu_script::ParseScript("# serial\r\n80 FE 06 00 00 = 00 1A 90 00\r\n\n  \t\n80FE000000=6A82",
-                                         "s", &script, &error))
+    ASSERT_TRUE(apdu_script::ParseScript("# serial\r\n80 FE 06 00 00 = 00 1A 90 00\r\n\n  \t\n80FE000000=6A82", "s",
+                                         &script, &error))
         << error;
     ASSERT_EQ(script.size(), 2u);
     EXPECT_EQ(script[0].command, (Bytes{0x80, 0xFE, 0x06, 0x00, 0x00}));

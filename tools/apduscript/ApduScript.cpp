@@ -75,8 +75,7 @@ bool ParseHex(const std::string& text, Bytes* bytes, std::string* error)
     return true;
 }
 
-bool ParseScript(const std::string& text, const std::string& name, std::vector<Exchange>* script,
-                 std::string* error)
+bool ParseScript(const std::string& text, const std::string& name, std::vector<Exchange>* script, std::string* error)
 {
     std::vector<Exchange> parsed;
     std::istringstream lines(text);

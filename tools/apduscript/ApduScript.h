@@ -27,8 +27,7 @@ struct Exchange {
 };
 
 // name prefixes the error: "name:line: reason".
-bool ParseScript(const std::string& text, const std::string& name, std::vector<Exchange>* script,
-                 std::string* error);
+bool ParseScript(const std::string& text, const std::string& name, std::vector<Exchange>* script, std::string* error);
 bool ReadScriptFile(const std::string& path, std::vector<Exchange>* script, std::string* error);
 
 }  // namespace apdu_script

@@ -63,14 +63,11 @@ struct Dialogue {
 };
 
 const Dialogue kDialogues[] = {
-    {Chip::ST23R160,
-     "80 08 53 54 32 33 52 31 36 30 81 08 53 6F 6C 76 61 72 69 61 82 05 54 61 6D 69 6B 83 02 01 30",
+    {Chip::ST23R160, "80 08 53 54 32 33 52 31 36 30 81 08 53 6F 6C 76 61 72 69 61 82 05 54 61 6D 69 6B 83 02 01 30",
      kKeyST23, 4, 0, "9F 88 EF A3", kNonKeyST23, 4, "68 2F 61 B4", "5F B9 B3 07"},
-    {Chip::ST23L80,
-     "80 07 53 54 32 33 4C 38 30 81 08 53 6F 6C 76 61 72 69 61 82 05 54 61 6D 69 6B 83 02 01 30",
+    {Chip::ST23L80, "80 07 53 54 32 33 4C 38 30 81 08 53 6F 6C 76 61 72 69 61 82 05 54 61 6D 69 6B 83 02 01 30",
      kKeyST23, 4, 0, "9F 88 EF A3", kNonKeyST23, 4, "68 2F 61 B4", "3E 94 89 8A"},
-    {Chip::ST31H320,
-     "80 08 53 54 33 31 48 33 32 30 81 08 53 6F 6C 76 61 72 69 61 82 05 54 61 6D 69 6B 83 02 02 01",
+    {Chip::ST31H320, "80 08 53 54 33 31 48 33 32 30 81 08 53 6F 6C 76 61 72 69 61 82 05 54 61 6D 69 6B 83 02 02 01",
      kKeyST31, 56, 4, "AB FD CF 00", kNonKeyST31, 52, "F6 8C 77 9C", nullptr},
 };
 
@@ -165,8 +162,7 @@ TEST(ModuleSim, Faults)
         {"split", {"--split", "serial"}, kSerial, {"61 07", "00 1A 2B 3C 4D 5E 6F 90 00"}},
         {"split twice", {"--split2", "serial"}, kSerial, {"61 07", "61 07", "00 1A 2B 3C 4D 5E 6F 90 00"}},
         {"drop", {"--drop", "state"}, kState, {"drop"}},
-        {"status word at get response", {"--split", "serial", "--sw", "getresponse=6F00"}, kSerial,
-         {"61 07", "6F 00"}},
+        {"status word at get response", {"--split", "serial", "--sw", "getresponse=6F00"}, kSerial, {"61 07", "6F 00"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -194,18 +190,10 @@ TEST(ModuleSim, CommandNamesByHeader)
         const char* apdu;
         const char* name;
     } cases[] = {
-        {kSerial, "serial"},
-        {kIdentify, "identify"},
-        {kState, "state"},
-        {kKeyST23, "key"},
-        {kNonKeyST23, "nonkey"},
-        {kNonKeyST31, "nonkey"},
-        {"80 06 00 00 20", "final"},
-        {"00 C0 00 00 1F", "getresponse"},
-        {"80 06 01 00 20", "other"},
-        {"00 C0 01 00 1F", "other"},
-        {"80 FE 05 00 00", "other"},
-        {"00 FE 06 00 00", "other"},
+        {kSerial, "serial"},         {kIdentify, "identify"},           {kState, "state"},
+        {kKeyST23, "key"},           {kNonKeyST23, "nonkey"},           {kNonKeyST31, "nonkey"},
+        {"80 06 00 00 20", "final"}, {"00 C0 00 00 1F", "getresponse"}, {"80 06 01 00 20", "other"},
+        {"00 C0 01 00 1F", "other"}, {"80 FE 05 00 00", "other"},       {"00 FE 06 00 00", "other"},
         {"80 FE 06", "other"},
     };
     for (const auto& c : cases) {
@@ -263,11 +251,22 @@ TEST(ModuleSim, ScriptIsAnsweredInOrderAndAMismatchEndsIt)
 TEST(SimOptions, RejectsBadCommandLines)
 {
     const std::vector<std::vector<const char*>> bad = {
-        {"--module", "st99"}, {"--sw", "serial=6A8"},  {"--sw", "nosuch=6A82"}, {"--word", "key=1234"},
-        {"--extra", "key=-1"}, {"--port", "0"},        {"--port", "70000"},     {"--serial", "0G"},
-        {"--split", "x"},     {"--bogus", "1"},        {"--port"},              {"stray"},
+        {"--module", "st99"},
+        {"--sw", "serial=6A8"},
+        {"--sw", "nosuch=6A82"},
+        {"--word", "key=1234"},
+        {"--extra", "key=-1"},
+        {"--port", "0"},
+        {"--port", "70000"},
+        {"--serial", "0G"},
+        {"--split", "x"},
+        {"--bogus", "1"},
+        {"--port"},
+        {"stray"},
         // The shared strict format: a letter O for a zero, a byte split by a blank.
-        {"--serial", "0O 1A"}, {"--data", "state=0 000"}, {"--atr", "3B:68"},
+        {"--serial", "0O 1A"},
+        {"--data", "state=0 000"},
+        {"--atr", "3B:68"},
     };
     for (const auto& args : bad) {
         SimOptions options;

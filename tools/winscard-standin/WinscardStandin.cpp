@@ -154,8 +154,8 @@ bool InjectedFailure(const char* function, LONG* code)
 }
 
 struct Unplug {
-    DWORD after;      // commands that reach the module first
-    LONG code;        // of every later call on the card
+    DWORD after;  // commands that reach the module first
+    LONG code;    // of every later call on the card
     bool disconnectFails;
     LONG disconnectCode;
 };

@@ -1,5 +1,8 @@
 # Pieces of the expected output of the cases in cases.table here, in addition
 # to those of ../expected.sh. Sourced by run-case.
+# The runners that source this file read these variables, so they only look
+# unused here.
+# shellcheck shell=bash disable=SC2034
 
 USAGE=$'Для запуска используйте строку:\n'\
 $'varnicle.exe <команда> [параметры]\n'\
