@@ -8,10 +8,17 @@
 # user's or of root's, creating it first when the name is free. A lock is
 # taken on a descriptor opened for reading only, so the file is never written.
 lock_file_claim() {
-  local path=$1 owner
+  local path=$1 owner fresh
   if [ ! -e "$path" ] && [ ! -L "$path" ]; then
-    # noclobber creates with O_EXCL, which refuses a name that exists, links included.
-    (set -C && umask 022 && : >"$path") 2>/dev/null || true
+    # The name may be taken between that test and the creation. A file made
+    # under a random name (mktemp creates exclusively) and then hard-linked to
+    # the name cannot be diverted: link() fails on any name that exists and
+    # follows no link. (Bash's noclobber would still open, for writing, a
+    # device or FIFO that a link planted meanwhile points to.)
+    if fresh=$(mktemp -- "$path.XXXXXX" 2>/dev/null); then
+      chmod 644 -- "$fresh" && ln -T -- "$fresh" "$path" 2>/dev/null || true
+      rm -f -- "$fresh"
+    fi
   fi
   [ -f "$path" ] && [ ! -L "$path" ] || return 1
   owner=$(stat -c %u -- "$path") || return 1
