@@ -3,7 +3,8 @@
 #include <cstdint>
 
 // Result of every card operation. Codes of 6 and above share the generic
-// message; a failed SCardEstablishContext hands its raw value on as a code.
+// message; a failed SCardEstablishContext hands its raw value on as a code
+// (raised to the generic code when a system error code lies below it).
 using ResultCode = std::uint32_t;
 
 namespace result {
