@@ -19,7 +19,7 @@
 PCSC_READER="${PCSC_READER:-Virtual PCD 00 00}"
 PCSC_PORT="${PCSC_PORT:-35963}"
 PCSC_LOCK_FILE="${PCSC_LOCK_FILE:-/run/lock/varnicle-vpcd.lock}"
-# shellcheck source=scripts/lib/lockfile.sh
+# shellcheck source=lockfile.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lockfile.sh"
 
 # Open from the start, so that every process started here can be told to close

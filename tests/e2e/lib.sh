@@ -9,7 +9,7 @@
 # status, commands) into one report instead of stopping at the first failing
 # command.
 
-# shellcheck source=scripts/lib/lockfile.sh
+# shellcheck source=../../scripts/lib/lockfile.sh
 source "$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/scripts/lib/lockfile.sh"
 
 e2e_trim() {
