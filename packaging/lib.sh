@@ -14,16 +14,18 @@ readonly fallback_epoch=1767225600
 
 # Exports SOURCE_DATE_EPOCH, unless already set: the time of the last commit
 # of the repository at $1, or the fixed fallback where there is no git
-# history. Says where the time comes from and whether the work tree matches
-# the commit.
+# history. Says where the time comes from and, given or not, whether the work
+# tree matches the commit.
 source_date_epoch() {
-  local repo=$1 dirty
+  local repo=$1 git_tree=
+  # A tree without git of its own may lie inside another repository.
+  command -v git >/dev/null &&
+    [ "$(git -C "$repo" rev-parse --show-toplevel 2>/dev/null)" = "$(cd "$repo" && pwd -P)" ] &&
+    git_tree=yes
   if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
     [[ $SOURCE_DATE_EPOCH =~ ^[0-9]+$ ]] || die "SOURCE_DATE_EPOCH is not a number of seconds: $SOURCE_DATE_EPOCH"
     echo "$me: timestamps from SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH (given)"
-  elif command -v git >/dev/null &&
-    # A tree without git of its own may lie inside another repository.
-    [ "$(git -C "$repo" rev-parse --show-toplevel 2>/dev/null)" = "$(cd "$repo" && pwd -P)" ] &&
+  elif [ -n "$git_tree" ] &&
     SOURCE_DATE_EPOCH=$(git -C "$repo" log -1 --format=%ct 2>/dev/null) && [ -n "$SOURCE_DATE_EPOCH" ]; then
     # A shallow clone still has the last commit and its time, so it gives the
     # same artifacts as a full clone of the same commit.
@@ -31,16 +33,26 @@ source_date_epoch() {
     [ "$(git -C "$repo" rev-parse --is-shallow-repository 2>/dev/null)" = true ] &&
       how="the last commit (shallow clone: its time is known)"
     echo "$me: timestamps from $how, $(git -C "$repo" rev-parse --short HEAD): SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH"
-    dirty=$(git -C "$repo" status --porcelain 2>/dev/null | head -n 5)
-    if [ -n "$dirty" ]; then
-      echo "$me: the work tree has uncommitted changes: the result will not match commit $(git -C "$repo" rev-parse --short HEAD)" >&2
-      printf '%s\n' "$dirty" | sed "s/^/$me:   /" >&2
-    fi
   else
     SOURCE_DATE_EPOCH=$fallback_epoch
     echo "$me: no git history here: timestamps fixed at 2026-01-01 00:00:00 UTC (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH)" >&2
   fi
   export SOURCE_DATE_EPOCH
+  [ -z "$git_tree" ] || work_tree_report "$repo"
+}
+
+# Says on standard error when the work tree at $1 differs from its last
+# commit, with the first few changed files.
+work_tree_report() {
+  local repo=$1 changes count
+  # Read whole, not through head: under pipefail a long listing cut short
+  # would fail git with SIGPIPE.
+  changes=$(git -C "$repo" status --porcelain 2>/dev/null) || return 0
+  [ -n "$changes" ] || return 0
+  count=$(wc -l <<<"$changes")
+  echo "$me: the work tree has uncommitted changes: the result will not match commit $(git -C "$repo" rev-parse --short HEAD 2>/dev/null)" >&2
+  sed -n '1,5p' <<<"$changes" | sed "s/^/$me:   /" >&2
+  [ "$count" -le 5 ] || echo "$me:   and $((count - 5)) more" >&2
 }
 
 # A name-based (version 5) UUID in the project's namespace, upper case, the

@@ -21,6 +21,8 @@ PCSC_PORT="${PCSC_PORT:-35963}"
 PCSC_LOCK_FILE="${PCSC_LOCK_FILE:-/run/lock/varnicle-vpcd.lock}"
 # shellcheck source=lockfile.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lockfile.sh"
+# shellcheck source=proc.sh
+source "$(dirname "${BASH_SOURCE[0]}")/proc.sh"
 
 # Open from the start, so that every process started here can be told to close
 # it: a leftover child must not hold the lock. Only root makes the shared lock
@@ -96,12 +98,11 @@ pcsc_start() {
     pcsc_log "the vpcd reader driver is not installed (scripts/setup pcscd vsmartcard-vpcd)"
     return 77
   fi
-  # pcscd puts its socket and pid file there.
-  if [ "$(id -u)" -ne 0 ] && [ ! -w /run/pcscd ]; then
-    if ! sudo -n install -d -o "$(id -u)" /run/pcscd 2>/dev/null; then
-      pcsc_log "starting pcscd needs root, or sudo, to make /run/pcscd writable"
-      return 77
-    fi
+  # pcscd puts its socket and pid file in /run/pcscd, the system service's
+  # own directory, which is never handed to another user.
+  if [ "$(id -u)" -ne 0 ]; then
+    pcsc_log "starting pcscd needs root; or start the system's PC/SC service with vsmartcard-vpcd installed"
+    return 77
   fi
   mkdir -p /run/pcscd
   local pcscd=pcscd debug=()
@@ -130,17 +131,10 @@ pcsc_stop() {
   pcsc_daemon_pid=
 }
 
-# Sends SIGTERM to one process of ours and waits for it (SIGKILL after 5 s).
+# Sends SIGTERM to one process of ours and waits for it (SIGKILL after 5 s);
+# once it has been reaped its PID may be somebody else's and is left alone.
 pcsc_kill() {
-  local pid=$1
-  if kill -TERM "$pid" 2>/dev/null; then
-    for _ in $(seq 50); do
-      kill -0 "$pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    kill -KILL "$pid" 2>/dev/null || true
-  fi
-  wait "$pid" 2>/dev/null || true
+  proc_stop "$1"
 }
 
 # Starts the virtual module with the given options and waits until the

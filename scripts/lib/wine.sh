@@ -1,25 +1,72 @@
 # shellcheck shell=bash  # sourced, never run: no #! line to say so
-# A fresh wine prefix for one run of a script, with the code pages of a
+# Fresh wine prefixes for one run of a script, with the code pages of a
 # Russian Windows (OEM 866, ANSI 1251, from LC_ALL=ru_RU.UTF-8). Sourced by
-# scripts/test-windows and scripts/check-msi; safe under set -e.
-#   wine_prefix_start DIR   the prefix DIR/prefix, exported as WINEPREFIX
-#   wine_prefix_stop        ends its wine processes (for an EXIT trap)
+# scripts/wine-run, scripts/test, scripts/test-windows and scripts/check-msi;
+# safe under set -e.
+#   wine_use PREFIX KIND     exports WINEPREFIX and the loader for KIND:
+#     both  Debian's wine wrapper: 64-bit wine with 32-bit wine beside it,
+#           which needs a kernel that runs 32-bit programs
+#     x64   64-bit wine alone, through its own loader (VARNICLE_WINE_LOADER):
+#           the wrapper would choose the 32-bit loader once it is installed
+#     x86   32-bit wine alone (WINEARCH=win32), for 32-bit programs under
+#           user-mode emulation, where a 64-bit prefix would run its 32-bit
+#           half there too
+#   wine_prefix_start PREFIX KIND LOG
+#                            makes the prefix PREFIX (a new name in a private
+#                            directory) and uses it; wineboot's output in LOG
+#   wine_prefix_stop         ends the wine processes of every prefix this
+#                            script made, and of no other (for an EXIT trap)
+#   wine_cmd ARGS...         runs wine with the loader that wine_use chose
+
+wine_prefixes_started=()
+
+wine_use() {
+  export WINEPREFIX=$1
+  case $2 in
+    both) unset VARNICLE_WINE_LOADER WINELOADER WINEARCH ;;
+    x64)
+      unset WINEARCH
+      export VARNICLE_WINE_LOADER=/usr/lib/wine/wine64 WINELOADER=/usr/lib/wine/wine64
+      ;;
+    x86)
+      unset VARNICLE_WINE_LOADER WINELOADER
+      export WINEARCH=win32
+      ;;
+    *)
+      echo "${0##*/}: no wine prefix kind $2" >&2
+      return 1
+      ;;
+  esac
+}
+
+wine_cmd() {
+  if [ -n "${VARNICLE_WINE_LOADER:-}" ]; then
+    WINELOADER=$VARNICLE_WINE_LOADER "$VARNICLE_WINE_LOADER" "$@"
+  else
+    wine "$@"
+  fi
+}
 
 wine_prefix_start() {
-  local dir=$1 oem
-  export WINEPREFIX=$dir/prefix WINEDEBUG=-all
-  mkdir "$WINEPREFIX"
+  local prefix=$1 kind=$2 log=$3 oem
+  wine_use "$prefix" "$kind" || return 1
+  export WINEDEBUG=-all
+  mkdir "$WINEPREFIX" || return 1
+  wine_prefixes_started+=("$WINEPREFIX")
   # One server and one set of wine's own services for the whole run, started
   # with their output in a log: a service started by a test program would keep
   # that program's standard output open after it ends. DISPLAY stays as it
   # is: services started with an empty one made some later program starts
   # fail at random (ShellExecuteEx).
   wineserver -p
-  if ! LC_ALL=ru_RU.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >"$dir/wineboot.log" 2>&1; then
-    cat "$dir/wineboot.log" >&2
-    echo "${0##*/}: wineboot failed" >&2
+  if ! LC_ALL=ru_RU.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml=" wine_cmd wineboot -i >"$log" 2>&1; then
+    cat "$log" >&2
+    echo "${0##*/}: wineboot failed ($kind prefix)" >&2
     return 1
   fi
+  # Under emulation every program start takes the better part of a minute:
+  # there the byte-exact -help of the smoke set proves code page 866.
+  [ "$kind" != x86 ] || return 0
   # Wine writes the code pages of the locale it runs in to the registry.
   oem=$("$(dirname "${BASH_SOURCE[0]}")/../wine-run" reg query 'HKLM\System\CurrentControlSet\Control\Nls\CodePage' \
     /v OEMCP </dev/null 2>/dev/null | grep -o 'REG_SZ *[0-9]*' | tr -cd '0-9')
@@ -29,10 +76,13 @@ wine_prefix_start() {
   fi
 }
 
-# Only a prefix of our own: without WINEPREFIX wineserver would act on the
-# user's default one.
+# Only prefixes of our own: without WINEPREFIX wineserver would act on the
+# user's default one, and a prefix the caller exported is theirs.
 wine_prefix_stop() {
-  [ -n "${WINEPREFIX:-}" ] || return 0
-  wineserver -k 2>/dev/null || true
-  wineserver -w 2>/dev/null || true
+  local prefix
+  for prefix in "${wine_prefixes_started[@]}"; do
+    WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+    WINEPREFIX=$prefix wineserver -w 2>/dev/null || true
+  done
+  wine_prefixes_started=()
 }
