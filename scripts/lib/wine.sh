@@ -59,7 +59,11 @@ wine_prefix_start() {
   # is: services started with an empty one made some later program starts
   # fail at random (ShellExecuteEx).
   wineserver -p
-  if ! LC_ALL=ru_RU.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml=" wine_cmd wineboot -i >"$log" 2>&1; then
+  if ! LC_ALL=ru_RU.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml=" wine_cmd wineboot -i >"$log" 2>&1 &&
+    # A new prefix's first program waits five minutes at most for wine's
+    # set-up (wineboot --init), which under emulation may take longer and
+    # goes on after that program gave up: the prefix is then waited for.
+    ! { [ "$kind" = x86 ] && wine_prefix_settled "$WINEPREFIX"; }; then
     cat "$log" >&2
     echo "${0##*/}: wineboot failed ($kind prefix)" >&2
     return 1
@@ -74,6 +78,21 @@ wine_prefix_start() {
     echo "${0##*/}: wine's OEM code page is ${oem:-unknown}, not 866 (is the locale ru_RU.UTF-8 usable?)" >&2
     return 1
   fi
+}
+
+# True once no set-up of wine's runs in the prefix PREFIX (30 minutes at
+# most) and its system folder holds kernel32.dll.
+wine_prefix_settled() {
+  local prefix=$1 pid busy
+  for _ in $(seq 360); do
+    busy=
+    for pid in $(pgrep -f 'wineboot\.exe'); do
+      tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$prefix" && busy=1
+    done
+    [ -n "$busy" ] || break
+    sleep 5
+  done
+  [ -z "$busy" ] && [ -f "$prefix/drive_c/windows/system32/kernel32.dll" ]
 }
 
 # Only prefixes of our own: without WINEPREFIX wineserver would act on the
