@@ -43,6 +43,12 @@ source_date_epoch() {
   export SOURCE_DATE_EPOCH
 }
 
+# Strips the Linux program as Debian's own programs are stripped; the
+# Debian package and the tarball carry the same bytes.
+strip_program() {
+  strip --remove-section=.comment --remove-section=.note --strip-unneeded "$1"
+}
+
 # A name-based (version 5) UUID in the project's namespace, upper case, the
 # form MSI tables take: the same name always gives the same UUID.
 uuid5() {
