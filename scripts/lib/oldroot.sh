@@ -84,7 +84,10 @@ oldroot_acquire() {
     }
   done
   # Everything in the cache directory is ours only when nobody else can write there.
-  mkdir -p -m 0755 "$oldroot_cache"
+  if [ ! -e "$oldroot_cache" ]; then
+    mkdir -p "$oldroot_cache"
+    chmod 0755 "$oldroot_cache"
+  fi
   if [ -L "$oldroot_cache" ] || [ ! -O "$oldroot_cache" ] || [ -n "$(find "$oldroot_cache" -maxdepth 0 -perm /022)" ]; then
     oldroot_log "the cache directory $oldroot_cache is not root's own (a link, or writable by others); remove it"
     return 1
