@@ -68,7 +68,9 @@ oldroot_enter() {
     net=(--net)
     shift
   fi
-  unshare --mount --propagation private --pid --fork --kill-child "${net[@]}" -- "$oldroot_lib_dir/oldroot-enter" "$@"
+  # Everything in the namespaces dies with the script that entered them.
+  setpriv --pdeathsig KILL -- unshare --mount --propagation private --pid --fork --kill-child "${net[@]}" -- \
+    "$oldroot_lib_dir/oldroot-enter" "$@"
 }
 
 oldroot_acquire() {
@@ -77,7 +79,7 @@ oldroot_acquire() {
     return 1
   fi
   local need
-  for need in debootstrap:debootstrap unshare:util-linux chroot:coreutils wget:wget ip:iproute2; do
+  for need in debootstrap:debootstrap unshare:util-linux setpriv:util-linux chroot:coreutils wget:wget ip:iproute2; do
     command -v "${need%%:*}" >/dev/null || {
       oldroot_log "the tool ${need%%:*} is missing (scripts/setup ${need#*:})"
       return 1
@@ -135,8 +137,9 @@ oldroot_make() {
   new=$(mktemp -d "$oldroot_cache/$oldroot_suite-root.new.XXXXXX")
   chmod 0755 "$new"
   # debootstrap mounts /proc and /sys in the new root: in a mount namespace
-  # of its own they go with it, even when it is interrupted.
-  if ! unshare --mount --propagation private -- debootstrap --variant=minbase --include="$(
+  # of its own they go with it, even when it is interrupted; it stops when
+  # this script does.
+  if ! setpriv --pdeathsig KILL -- unshare --mount --propagation private -- debootstrap --variant=minbase --include="$(
     IFS=,
     echo "${oldroot_packages[*]}"
   )" "$oldroot_suite" "$new" "$mirror" >"$new.log" 2>&1; then
