@@ -137,9 +137,9 @@ oldroot_make() {
   new=$(mktemp -d "$oldroot_cache/$oldroot_suite-root.new.XXXXXX")
   chmod 0755 "$new"
   # debootstrap mounts /proc and /sys in the new root: in a mount namespace
-  # of its own they go with it, even when it is interrupted; it stops when
-  # this script does.
-  if ! setpriv --pdeathsig KILL -- unshare --mount --propagation private -- debootstrap --variant=minbase --include="$(
+  # of its own they go with it, even when it is interrupted; in a PID
+  # namespace of its own, it and all its subshells stop when this script does.
+  if ! setpriv --pdeathsig KILL -- unshare --mount --propagation private --pid --fork --kill-child -- debootstrap --variant=minbase --include="$(
     IFS=,
     echo "${oldroot_packages[*]}"
   )" "$oldroot_suite" "$new" "$mirror" >"$new.log" 2>&1; then
