@@ -39,9 +39,18 @@ else()
                      DEPENDS ${CMAKE_BINARY_DIR}/packaging/varnicle.1
                      VERBATIM)
   add_custom_target(varnicle_manpage ALL DEPENDS ${manpage})
-  install(TARGETS varnicle RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT varnicle)
+  # The release ships the program built in the old-base root
+  # (packaging/build-oldbase) in place of this build's own.
+  set(VARNICLE_SHIPPED_PROGRAM "" CACHE FILEPATH "A varnicle built elsewhere, installed in place of this build's")
+  if(VARNICLE_SHIPPED_PROGRAM)
+    install(PROGRAMS ${VARNICLE_SHIPPED_PROGRAM} DESTINATION ${CMAKE_INSTALL_BINDIR} RENAME varnicle COMPONENT varnicle)
+  else()
+    install(TARGETS varnicle RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT varnicle)
+  endif()
   install(FILES ${manpage} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT varnicle)
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/operator-guide.ru.txt
+  # Every guide that the Debian package and the Linux tarball carry.
+  set(varnicle_guides ${PROJECT_SOURCE_DIR}/docs/operator-guide.ru.txt)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${varnicle_guides}
           DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT varnicle)
   install(FILES ${packaging_dir}/readers.ini DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT varnicle)
 endif()

@@ -55,6 +55,12 @@ work_tree_report() {
   [ "$count" -le 5 ] || echo "$me:   and $((count - 5)) more" >&2
 }
 
+# Strips the Linux program as Debian's own programs are stripped; the
+# Debian package and the tarball carry the same bytes.
+strip_program() {
+  strip --remove-section=.comment --remove-section=.note --strip-unneeded "$1"
+}
+
 # A name-based (version 5) UUID in the project's namespace, upper case, the
 # form MSI tables take: the same name always gives the same UUID.
 uuid5() {
