@@ -282,11 +282,16 @@ std::vector<std::string> Words(const std::string& line)
     return words;
 }
 
+// The program by name, by a Windows path, or by a path into a bin folder (a
+// folder named varnicle is no program).
 bool IsProgram(const std::string& word)
 {
     const std::size_t slash = word.find_last_of("\\/");
-    const std::string name = slash == std::string::npos ? word : word.substr(slash + 1);
-    return name == "varnicle.exe" || name == "varnicle";
+    if (slash == std::string::npos) {
+        return word == "varnicle.exe" || word == "varnicle";
+    }
+    const std::string name = word.substr(slash + 1);
+    return name == "varnicle.exe" || (name == "varnicle" && word.size() >= 12 && word.substr(slash - 3, 4) == "bin/");
 }
 
 // What may stand before the program on a command line of the guides.
@@ -390,7 +395,7 @@ protected:
 TEST_F(GuideQuotesTest, EveryGuideIsListed)
 {
     const std::vector<std::string> paths = GuidePaths();
-    ASSERT_FALSE(paths.empty()) << "packaging/guides lists no guide";
+    ASSERT_GE(paths.size(), 2U) << "packaging/guides lists the operator's and the administrator's guide";
     for (const std::string& path : paths) {
         EXPECT_FALSE(ReadFile(std::string(VARNICLE_SOURCE_DIR) + "/" + path).empty()) << "cannot read " << path;
     }
