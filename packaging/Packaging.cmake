@@ -6,27 +6,45 @@ include(GNUInstallDirs)
 
 set(packaging_dir ${CMAKE_CURRENT_LIST_DIR})
 
+# The guides that ship in every package: packaging/guides, one a line, the
+# file in the repository and its name in the Windows packages.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${packaging_dir}/guides)
+file(STRINGS ${packaging_dir}/guides guide_lines REGEX "^[^#]")
+set(VARNICLE_GUIDES)
+set(VARNICLE_WINDOWS_GUIDES)
+foreach(line IN LISTS guide_lines)
+  string(REGEX MATCH "^([^ ]+) +([^ ]+)$" matched "${line}")
+  if(NOT matched)
+    message(FATAL_ERROR "packaging/guides: not 'source windows-name': ${line}")
+  endif()
+  list(APPEND VARNICLE_GUIDES ${PROJECT_SOURCE_DIR}/${CMAKE_MATCH_1})
+  list(APPEND VARNICLE_WINDOWS_GUIDES "${CMAKE_MATCH_2}|${PROJECT_SOURCE_DIR}/${CMAKE_MATCH_1}|ON")
+endforeach()
+
+# The texts of the Windows packages, made on every platform so that the
+# tests read the very bytes that ship. The zip and the MSI hold the same
+# files. The example readers.ini ships under another name, so that unpacking
+# or installing a new version never replaces the operator's own readers.ini
+# (read from the working directory). Texts get CR LF; the Russian ones also
+# a byte order mark, so that Notepad on Windows 7 reads them as UTF-8.
+set(windows_texts)
+foreach(text "readers.ini.example|${packaging_dir}/readers.ini|ON"
+             "LICENSE.txt|${PROJECT_SOURCE_DIR}/LICENSE|OFF"
+             ${VARNICLE_WINDOWS_GUIDES})
+  string(REPLACE "|" ";" text "${text}")
+  list(GET text 0 name)
+  list(GET text 1 source)
+  list(GET text 2 bom)
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/${name}
+                     COMMAND ${CMAKE_COMMAND} -DIN=${source} -DOUT=${CMAKE_BINARY_DIR}/packaging/${name}
+                             -DBOM=${bom} -P ${packaging_dir}/windows-text.cmake
+                     DEPENDS ${source} ${packaging_dir}/windows-text.cmake
+                     VERBATIM)
+  list(APPEND windows_texts ${CMAKE_BINARY_DIR}/packaging/${name})
+endforeach()
+add_custom_target(varnicle_windows_texts ALL DEPENDS ${windows_texts})
+
 if(WIN32)
-  # The zip and the MSI hold the same files. The example readers.ini ships
-  # under another name, so that unpacking or installing a new version never
-  # replaces the operator's own readers.ini (read from the working
-  # directory). Texts get CR LF; the Russian guide also a byte order mark.
-  set(windows_texts)
-  foreach(text "readers.ini.example|${packaging_dir}/readers.ini|OFF"
-               "LICENSE.txt|${PROJECT_SOURCE_DIR}/LICENSE|OFF"
-               "operator-guide-ru.txt|${PROJECT_SOURCE_DIR}/docs/operator-guide.ru.txt|ON")
-    string(REPLACE "|" ";" text "${text}")
-    list(GET text 0 name)
-    list(GET text 1 source)
-    list(GET text 2 bom)
-    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/${name}
-                       COMMAND ${CMAKE_COMMAND} -DIN=${source} -DOUT=${CMAKE_BINARY_DIR}/packaging/${name}
-                               -DBOM=${bom} -P ${packaging_dir}/windows-text.cmake
-                       DEPENDS ${source} ${packaging_dir}/windows-text.cmake
-                       VERBATIM)
-    list(APPEND windows_texts ${CMAKE_BINARY_DIR}/packaging/${name})
-  endforeach()
-  add_custom_target(varnicle_windows_texts ALL DEPENDS ${windows_texts})
   install(TARGETS varnicle RUNTIME DESTINATION . COMPONENT varnicle)
   install(FILES ${windows_texts} DESTINATION . COMPONENT varnicle)
 else()
@@ -48,9 +66,9 @@ else()
     install(TARGETS varnicle RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT varnicle)
   endif()
   install(FILES ${manpage} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT varnicle)
-  # Every guide that the Debian package and the Linux tarball carry.
-  set(varnicle_guides ${PROJECT_SOURCE_DIR}/docs/operator-guide.ru.txt)
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${varnicle_guides}
+  # Every guide (packaging/guides) goes into the documentation folder, from
+  # where the Debian package and the Linux tarball take them.
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${VARNICLE_GUIDES}
           DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT varnicle)
   install(FILES ${packaging_dir}/readers.ini DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT varnicle)
 endif()

@@ -84,3 +84,10 @@ copy_work_tree() {
     (cd "$1" && xargs -0 -r sh -c 'for f; do [ -e "$f" ] && printf "%s\0" "$f"; done' sh) |
     tar -C "$1" --null -T - -cf - | tar -C "$2" -xf -
 }
+
+# The guides' names in the Windows packages (the second word of each line of
+# packaging/guides), one a line.
+windows_guide_names() {
+  sed -nE 's/^[^#[:space:]][^[:space:]]*[[:space:]]+([^[:space:]]+)[[:space:]]*$/\1/p' \
+    "$(dirname "${BASH_SOURCE[0]}")/guides"
+}

@@ -26,7 +26,7 @@ WipeString BuildSerialLabel(std::uint8_t moduleType, const std::uint8_t* serialR
 {
     const char* format = LabelFormat(moduleType);
     if (format == nullptr) {
-        RaiseOnResult(result::kControlNotPassed, "Ошибка! Данный модуль не поддерживается!", silent, false);
+        RaiseOnResult(result::kControlNotPassed, kUnsupportedModuleMessage, silent, false);
     }
     return FormatString(format, unsigned{serialResponse[0]}, unsigned{serialResponse[1]}, unsigned{serialResponse[2]},
                         unsigned{serialResponse[3]}, unsigned{serialResponse[4]}, unsigned{serialResponse[5]});

@@ -3,7 +3,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -20,6 +19,7 @@
 #include "support/CapturedOutput.h"
 #include "support/ConsoleText.h"
 #include "support/FakePcsc.h"
+#include "support/GuideText.h"
 
 #ifndef VARNICLE_OPERATOR_GUIDE
 #error "VARNICLE_OPERATOR_GUIDE must name the operator guide"
@@ -31,10 +31,10 @@ namespace {
 // wording of their own.
 constexpr std::size_t kMeaningfulLength = 3;
 
+// A message may wrap over two lines of the guide.
 std::string ReadGuide()
 {
-    std::ifstream in(VARNICLE_OPERATOR_GUIDE, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return Unwrapped(ReadTextFile(VARNICLE_OPERATOR_GUIDE));
 }
 
 // Characters (UTF-8 sequences) other than blanks and tabs.

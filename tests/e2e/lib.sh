@@ -9,8 +9,9 @@
 # status, commands) into one report instead of stopping at the first failing
 # command.
 
+e2e_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 # shellcheck source=../../scripts/lib/lockfile.sh
-source "$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/scripts/lib/lockfile.sh"
+source "$e2e_root/scripts/lib/lockfile.sh"
 
 e2e_trim() {
   local s=$1
@@ -48,6 +49,10 @@ e2e_readers_ini() {
     second) printf '[Readers]\n#First = %s\n' "$SECOND_READER" >"$file" ;;
     reader-crlf) printf '[Readers]\r\n#First=%s\r\n' "$READER" >"$file" ;;
     other) printf '[Readers]\n#First=Some Other Reader\n' >"$file" ;;
+    # The example that ships, as it is, and with its placeholder replaced
+    # by the reader's name as an operator does.
+    example) cp "$e2e_root/packaging/readers.ini" "$file" ;;
+    example-edited) sed "s/^#First = .*/#First = $READER/" "$e2e_root/packaging/readers.ini" >"$file" ;;
     none) ;;
     *)
       echo "${0##*/}: bad readers.ini column: $1" >&2
