@@ -46,8 +46,7 @@ void UserName(char* out, std::size_t size)
     passwd entry{};
     passwd* found = nullptr;
     char buffer[2048];
-    if (getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr &&
-        found->pw_name != nullptr) {
+    if (getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr && found->pw_name != nullptr) {
         std::snprintf(out, size, "%s", found->pw_name);
     } else {
         std::snprintf(out, size, "#%lu", static_cast<unsigned long>(uid));

@@ -34,7 +34,8 @@ void UserName(char* out, int size)
     wchar_t name[257];
     DWORD length = sizeof name / sizeof name[0];
     out[0] = '\0';
-    if (GetUserNameW(name, &length) == 0 || WideCharToMultiByte(CP_UTF8, 0, name, -1, out, size, nullptr, nullptr) == 0) {
+    if (GetUserNameW(name, &length) == 0 ||
+        WideCharToMultiByte(CP_UTF8, 0, name, -1, out, size, nullptr, nullptr) == 0) {
         out[0] = '\0';
     }
 }

@@ -35,14 +35,16 @@ bool IsTransient(std::uint32_t pcscError)
 enum class CodeMatch : std::uint8_t { kAny, kExactly, kFromGeneric };
 enum class PcscMatch : std::uint8_t { kAny, kTransient, kOther };
 
+// The road, how the code and the PC/SC value must match, which code the
+// record shows, the code itself, then the class and outcome.
 struct VerdictRule {
     VerdictRoad road;
     CodeMatch codeMatch;
-    ResultCode code;
     PcscMatch pcscMatch;
+    VerdictCodeForm codeForm;
+    ResultCode code;
     const char* failureClass;
     const char* outcome;
-    VerdictCodeForm codeForm;
 };
 
 constexpr char kModuleFailed[] = "module-failed";
@@ -54,42 +56,40 @@ constexpr char kFixSetup[] = "fix-setup";
 // with more than the command allows has failed, although the console then
 // says the control was not performed; a broken exchange gives no verdict.
 constexpr VerdictRule kRules[] = {
-    {VerdictRoad::kPassed, CodeMatch::kAny, 0, PcscMatch::kAny, nullptr, nullptr, VerdictCodeForm::kNone},
-    {VerdictRoad::kOptions, CodeMatch::kAny, 0, PcscMatch::kAny, "options", kFixSetup, VerdictCodeForm::kNone},
-    {VerdictRoad::kControlMode, CodeMatch::kAny, 0, PcscMatch::kAny, "options", kFixSetup, VerdictCodeForm::kNone},
-    {VerdictRoad::kConnection, CodeMatch::kExactly, result::kBadReaderName, PcscMatch::kAny, "no-reader-name",
-     kFixSetup, VerdictCodeForm::kNone},
-    {VerdictRoad::kConnection, CodeMatch::kExactly, result::kPcscFailure, PcscMatch::kTransient, "connection",
-     kNoVerdict, VerdictCodeForm::kPcsc},
-    {VerdictRoad::kConnection, CodeMatch::kExactly, result::kPcscFailure, PcscMatch::kOther, "connection", kFixSetup,
-     VerdictCodeForm::kPcsc},
+    {VerdictRoad::kPassed, CodeMatch::kAny, PcscMatch::kAny, VerdictCodeForm::kNone, 0, nullptr, nullptr},
+    {VerdictRoad::kOptions, CodeMatch::kAny, PcscMatch::kAny, VerdictCodeForm::kNone, 0, "options", kFixSetup},
+    {VerdictRoad::kControlMode, CodeMatch::kAny, PcscMatch::kAny, VerdictCodeForm::kNone, 0, "options", kFixSetup},
+    {VerdictRoad::kConnection, CodeMatch::kExactly, PcscMatch::kAny, VerdictCodeForm::kNone, result::kBadReaderName,
+     "no-reader-name", kFixSetup},
+    {VerdictRoad::kConnection, CodeMatch::kExactly, PcscMatch::kTransient, VerdictCodeForm::kPcsc, result::kPcscFailure,
+     "connection", kNoVerdict},
+    {VerdictRoad::kConnection, CodeMatch::kExactly, PcscMatch::kOther, VerdictCodeForm::kPcsc, result::kPcscFailure,
+     "connection", kFixSetup},
     // The context refused: the raw value of SCardEstablishContext.
-    {VerdictRoad::kConnection, CodeMatch::kFromGeneric, 0, PcscMatch::kAny, "connection", kFixSetup,
-     VerdictCodeForm::kRaw},
-    {VerdictRoad::kConnection, CodeMatch::kAny, 0, PcscMatch::kAny, "connection", kFixSetup, VerdictCodeForm::kNone},
-    {VerdictRoad::kTransaction, CodeMatch::kExactly, result::kPcscFailure, PcscMatch::kAny, "transaction", kNoVerdict,
-     VerdictCodeForm::kPcsc},
-    {VerdictRoad::kTransaction, CodeMatch::kAny, 0, PcscMatch::kAny, "transaction", kNoVerdict,
-     VerdictCodeForm::kNone},
-    {VerdictRoad::kSerial, CodeMatch::kExactly, result::kStatusWord, PcscMatch::kAny, "serial", kModuleFailed,
-     VerdictCodeForm::kStatusWord},
-    {VerdictRoad::kSerial, CodeMatch::kExactly, result::kParameterError, PcscMatch::kAny, "serial", kModuleFailed,
-     VerdictCodeForm::kNone},
-    {VerdictRoad::kSerial, CodeMatch::kExactly, result::kPcscFailure, PcscMatch::kAny, "serial", kNoVerdict,
-     VerdictCodeForm::kPcsc},
-    {VerdictRoad::kSerial, CodeMatch::kAny, 0, PcscMatch::kAny, "serial", kNoVerdict, VerdictCodeForm::kNone},
-    {VerdictRoad::kControl, CodeMatch::kExactly, result::kControlNotPassed, PcscMatch::kAny, "not-passed",
-     kModuleFailed, VerdictCodeForm::kNone},
-    {VerdictRoad::kControl, CodeMatch::kExactly, result::kStatusWord, PcscMatch::kAny, "not-performed", kModuleFailed,
-     VerdictCodeForm::kStatusWord},
-    {VerdictRoad::kControl, CodeMatch::kExactly, result::kParameterError, PcscMatch::kAny, "not-performed",
-     kModuleFailed, VerdictCodeForm::kNone},
-    {VerdictRoad::kControl, CodeMatch::kExactly, result::kPcscFailure, PcscMatch::kAny, "not-performed", kNoVerdict,
-     VerdictCodeForm::kPcsc},
-    {VerdictRoad::kControl, CodeMatch::kAny, 0, PcscMatch::kAny, "not-performed", kNoVerdict, VerdictCodeForm::kNone},
-    {VerdictRoad::kUnsupported, CodeMatch::kAny, 0, PcscMatch::kAny, "unsupported", kNoVerdict,
-     VerdictCodeForm::kNone},
-    {VerdictRoad::kUnexpected, CodeMatch::kAny, 0, PcscMatch::kAny, "unexpected", kNoVerdict, VerdictCodeForm::kNone},
+    {VerdictRoad::kConnection, CodeMatch::kFromGeneric, PcscMatch::kAny, VerdictCodeForm::kRaw, 0, "connection",
+     kFixSetup},
+    {VerdictRoad::kConnection, CodeMatch::kAny, PcscMatch::kAny, VerdictCodeForm::kNone, 0, "connection", kFixSetup},
+    {VerdictRoad::kTransaction, CodeMatch::kExactly, PcscMatch::kAny, VerdictCodeForm::kPcsc, result::kPcscFailure,
+     "transaction", kNoVerdict},
+    {VerdictRoad::kTransaction, CodeMatch::kAny, PcscMatch::kAny, VerdictCodeForm::kNone, 0, "transaction", kNoVerdict},
+    {VerdictRoad::kSerial, CodeMatch::kExactly, PcscMatch::kAny, VerdictCodeForm::kStatusWord, result::kStatusWord,
+     "serial", kModuleFailed},
+    {VerdictRoad::kSerial, CodeMatch::kExactly, PcscMatch::kAny, VerdictCodeForm::kNone, result::kParameterError,
+     "serial", kModuleFailed},
+    {VerdictRoad::kSerial, CodeMatch::kExactly, PcscMatch::kAny, VerdictCodeForm::kPcsc, result::kPcscFailure, "serial",
+     kNoVerdict},
+    {VerdictRoad::kSerial, CodeMatch::kAny, PcscMatch::kAny, VerdictCodeForm::kNone, 0, "serial", kNoVerdict},
+    {VerdictRoad::kControl, CodeMatch::kExactly, PcscMatch::kAny, VerdictCodeForm::kNone, result::kControlNotPassed,
+     "not-passed", kModuleFailed},
+    {VerdictRoad::kControl, CodeMatch::kExactly, PcscMatch::kAny, VerdictCodeForm::kStatusWord, result::kStatusWord,
+     "not-performed", kModuleFailed},
+    {VerdictRoad::kControl, CodeMatch::kExactly, PcscMatch::kAny, VerdictCodeForm::kNone, result::kParameterError,
+     "not-performed", kModuleFailed},
+    {VerdictRoad::kControl, CodeMatch::kExactly, PcscMatch::kAny, VerdictCodeForm::kPcsc, result::kPcscFailure,
+     "not-performed", kNoVerdict},
+    {VerdictRoad::kControl, CodeMatch::kAny, PcscMatch::kAny, VerdictCodeForm::kNone, 0, "not-performed", kNoVerdict},
+    {VerdictRoad::kUnsupported, CodeMatch::kAny, PcscMatch::kAny, VerdictCodeForm::kNone, 0, "unsupported", kNoVerdict},
+    {VerdictRoad::kUnexpected, CodeMatch::kAny, PcscMatch::kAny, VerdictCodeForm::kNone, 0, "unexpected", kNoVerdict},
 };
 
 bool Matches(const VerdictRule& rule, VerdictRoad road, ResultCode code, std::uint32_t pcscError)

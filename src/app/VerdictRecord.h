@@ -32,7 +32,7 @@ struct VerdictFacts {
     ResultCode code;
     std::uint16_t statusWord;
     std::uint32_t pcscError;
-    const char* readerName;  // null when none was given
+    const char* readerName;   // null when none was given
     std::uint8_t moduleType;  // 0 until the control has identified the module
     const char* label;        // null unless the run passed
 };

@@ -107,46 +107,62 @@ const RoadCase kRoads[] = {
      "passed: command=-keycheck ; result=passed ; class=\"\" ; outcome=\"\" ; code=\"\" ; reader=\"Other=Reader\""
      " ; szi=RU.07.3815.00003 ; label=\"РОСС RU.07.3815.00003.001A2B3C4D5E\"" +
          kTail},
-    {"option error", {"-checkall", "-szi"}, [](FakePcsc&, TempDirectory&) {},
+    {"option error",
+     {"-checkall", "-szi"},
+     [](FakePcsc&, TempDirectory&) {},
      Failed("-check", "options", "fix-setup", "\"\"")},
     {"no reader name",
      {"-check"},
      [](FakePcsc&, TempDirectory& d) { d.Write("readers.ini", "[Other]\n"); },
      Failed("-check", "no-reader-name", "fix-setup", "\"\"", " ; reader=\"\"")},
-    {"reader name too long", {"-check", "-a", std::string(64, 'R')}, [](FakePcsc&, TempDirectory&) {},
+    {"reader name too long",
+     {"-check", "-a", std::string(64, 'R')},
+     [](FakePcsc&, TempDirectory&) {},
      Failed("-check", "no-reader-name", "fix-setup", "\"\"", " ; reader=" + std::string(64, 'R'))},
-    {"no PC/SC service", {"-keycheck"},
+    {"no PC/SC service",
+     {"-keycheck"},
      [](FakePcsc& f, TempDirectory&) { f.establishResult = static_cast<LONG>(SCARD_E_NO_SERVICE); },
      Failed("-keycheck", "connection", "fix-setup", "8010001D")},
     // A system error code below the generic one is raised to it, as the console shows it.
-    {"context refused with ERROR_ACCESS_DENIED", {"-check"},
+    {"context refused with ERROR_ACCESS_DENIED",
+     {"-check"},
      [](FakePcsc& f, TempDirectory&) { f.establishResult = 5; },
      Failed("-check", "connection", "fix-setup", "00000006")},
-    {"unknown reader", {"-check"},
+    {"unknown reader",
+     {"-check"},
      [](FakePcsc& f, TempDirectory&) { f.connectResult = static_cast<LONG>(SCARD_E_UNKNOWN_READER); },
      Failed("-check", "connection", "fix-setup", "80100009")},
-    {"no card", {"-check"},
+    {"no card",
+     {"-check"},
      [](FakePcsc& f, TempDirectory&) { f.connectResult = static_cast<LONG>(SCARD_E_NO_SMARTCARD); },
      Failed("-check", "connection", "fix-setup", "8010000C")},
-    {"reader held by another program", {"-check"},
+    {"reader held by another program",
+     {"-check"},
      [](FakePcsc& f, TempDirectory&) { f.connectResult = static_cast<LONG>(SCARD_E_SHARING_VIOLATION); },
      Failed("-check", "connection", "no-verdict", "8010000B")},
-    {"card removed at the ATR read", {"-check"},
+    {"card removed at the ATR read",
+     {"-check"},
      [](FakePcsc& f, TempDirectory&) { f.getAttribResult = static_cast<LONG>(SCARD_W_REMOVED_CARD); },
      Failed("-check", "connection", "no-verdict", "80100069")},
-    {"transaction refused", {"-check"},
+    {"transaction refused",
+     {"-check"},
      [](FakePcsc& f, TempDirectory&) { f.beginResult = static_cast<LONG>(SCARD_W_RESET_CARD); },
      Failed("-check", "transaction", "no-verdict", "80100068")},
-    {"serial read refused", {"-check"}, [](FakePcsc& f, TempDirectory&) { ScriptSerial(f, "6A82"); },
+    {"serial read refused",
+     {"-check"},
+     [](FakePcsc& f, TempDirectory&) { ScriptSerial(f, "6A82"); },
      Failed("-check", "serial", "module-failed", "6A82")},
-    {"card removed at the serial read", {"-check"},
+    {"card removed at the serial read",
+     {"-check"},
      [](FakePcsc& f, TempDirectory&) { f.Answer(kSerialCommand, "", static_cast<LONG>(SCARD_W_REMOVED_CARD)); },
      Failed("-check", "serial", "no-verdict", "80100069")},
-    {"control word wrong", {"-check"},
+    {"control word wrong",
+     {"-check"},
      [](FakePcsc& f, TempDirectory&) { WithControlAnswer(f, TestModule::kST23L80, "682F61B5 9000"); },
      Failed("-check", "not-passed", "module-failed", "\"\"")},
     // The module is named once its control step has passed.
-    {"final word wrong", {"-check"},
+    {"final word wrong",
+     {"-check"},
      [](FakePcsc& f, TempDirectory&) {
          ModuleDialogue dialogue = GenuineDialogue(TestModule::kST23R160, false);
          dialogue.final = "A0A1A2A3A4A5A6A7A8A9AAABACADAEAFB0B1B2B3B4B5B6B7B8B9BABB 5FB9B308 9000";
@@ -154,32 +170,38 @@ const RoadCase kRoads[] = {
          ScriptDialogue(f, dialogue);
      },
      Failed("-check", "not-passed", "module-failed", "\"\"", kReader, "RU.07.3815.00002")},
-    {"designation mismatch", {"-check", "-szi", "RU.07.3815.00003"},
+    {"designation mismatch",
+     {"-check", "-szi", "RU.07.3815.00003"},
      [](FakePcsc& f, TempDirectory&) {
          ScriptSerial(f, kSerial);
          ScriptDialogue(f, GenuineDialogue(TestModule::kST23R160, false));
      },
      Failed("-check", "not-passed", "module-failed", "\"\"")},
     // Refused or over-long: the module failed, though the console says "not performed".
-    {"control refused", {"-check"},
+    {"control refused",
+     {"-check"},
      [](FakePcsc& f, TempDirectory&) { WithControlAnswer(f, TestModule::kST23R160, "6982"); },
      Failed("-check", "not-performed", "module-failed", "6982")},
-    {"control answer too long", {"-check"},
+    {"control answer too long",
+     {"-check"},
      [](FakePcsc& f, TempDirectory&) { WithControlAnswer(f, TestModule::kST23R160, "682F61B400 9000"); },
      Failed("-check", "not-performed", "module-failed", "\"\"")},
-    {"card removed at the control", {"-check"},
+    {"card removed at the control",
+     {"-check"},
      [](FakePcsc& f, TempDirectory&) {
          ScriptSerial(f, kSerial);
          f.Answer(kIdentifyCommand, "", static_cast<LONG>(SCARD_W_REMOVED_CARD));
      },
      Failed("-check", "not-performed", "no-verdict", "80100069")},
-    {"release fails after a failure", {"-check"},
+    {"release fails after a failure",
+     {"-check"},
      [](FakePcsc& f, TempDirectory&) {
          WithControlAnswer(f, TestModule::kST23R160, "6982");
          f.disconnectResult = static_cast<LONG>(SCARD_E_INVALID_HANDLE);
      },
      Failed("-check", "not-performed", "module-failed", "6982")},
-    {"unexpected failure", {"-check"},
+    {"unexpected failure",
+     {"-check"},
      [](FakePcsc& f, TempDirectory&) {
          f.responder = [](const Bytes& command) -> FakePcsc::Exchange {
              if (command == HexBytes(kSerialCommand)) {
@@ -245,9 +267,9 @@ TEST(VerdictValue, PlainWordsBareEverythingElseQuotedAndEscaped)
         {"line\nbreak\r\ttab", "\"line\\x0Abreak\\x0D\\x09tab\""},
         {"del\x7f", "\"del\\x7F\""},
         {"100%1", "\"100\\x251\""},
-        {"\xC3(", "\"\\xC3(\""},                 // a lead byte without its continuation
-        {"\xC0\xAF", "\"\\xC0\\xAF\""},          // an over-long form of '/'
-        {"\xC2\x85", "\"\\xC2\\x85\""},          // C1 control NEL
+        {"\xC3(", "\"\\xC3(\""},                  // a lead byte without its continuation
+        {"\xC0\xAF", "\"\\xC0\\xAF\""},           // an over-long form of '/'
+        {"\xC2\x85", "\"\\xC2\\x85\""},           // C1 control NEL
         {"\xE2\x80\xA8", "\"\\xE2\\x80\\xA8\""},  // LINE SEPARATOR
         {"\xED\xA0\x80", "\"\\xED\\xA0\\x80\""},  // a surrogate
         {std::string(96, 'a'), std::string(96, 'a')},

@@ -26,10 +26,11 @@ bool Address(const char* path, sockaddr_un* address)
 {
     std::memset(address, 0, sizeof *address);
     address->sun_family = AF_UNIX;
-    if (std::strlen(path) >= sizeof address->sun_path) {
+    const std::size_t length = std::strlen(path);
+    if (length >= sizeof address->sun_path) {
         return false;
     }
-    std::strcpy(address->sun_path, path);
+    std::memcpy(address->sun_path, path, length + 1);
     return true;
 }
 
