@@ -23,6 +23,8 @@ FLOOR_LIMIT = 1.10
 RSS_LIMIT_KB = 4096
 KINDS = ("check", "keycheck")
 TOOLS = ("varnicle", "floor", "opensc-tool", "scriptor")
+# varnicle with its verdict records off; "varnicle" has them on.
+RECORDS_OFF = "varnicle-off"
 
 
 def load_rounds(directory):
@@ -101,7 +103,7 @@ def main():
     cpu = {}
     median = {}
     for kind in KINDS:
-        for tool in TOOLS:
+        for tool in TOOLS + (RECORDS_OFF,):
             name = "%s %s" % (tool, kind)
             if any(name not in r for r in rounds) or not rounds:
                 sys.exit("summarize: no times for %s in every round" % name)
@@ -143,6 +145,20 @@ def main():
         q = statistics.quantiles(ratios, n=4) if len(ratios) > 1 else [ratios[0]] * 3
         out.append("- -%s: %.3f (quartiles %.3f, %.3f)" % (kind, statistics.median(ratios), q[0], q[2]))
 
+    out.append("\n### Verdict records on (to a private listening logger) and off\n")
+    out.append("| command | records on | records off | on / floor | off / floor | on / off | CPU on | CPU off |"
+               " instructions on | instructions off |")
+    out.append("|---|---|---|---|---|---|---|---|---|---|")
+    for kind in KINDS:
+        on, off, floor = (median["%s %s" % (t, kind)] for t in ("varnicle", RECORDS_OFF, "floor"))
+        instructions = []
+        for suffix in ("", ".records-off"):
+            path = os.path.join(directory, "callgrind-varnicle-%s%s.out" % (kind, suffix))
+            instructions.append("%d" % sum(callgrind_costs(path).values()) if os.path.exists(path) else "n/a")
+        out.append("| -%s | %.2f ms | %.2f ms | %.3f | %.3f | %.3f | %.2f ms | %.2f ms | %s | %s |" % (
+            kind, on, off, on / floor, off / floor, on / off, cpu["varnicle " + kind],
+            cpu["%s %s" % (RECORDS_OFF, kind)], instructions[0], instructions[1]))
+
     with open(os.path.join(directory, "failures.txt")) as f:
         failures = [line.rstrip("\n") for line in f if line.strip()]
     out.append("\nRounds timed again after a failed run: %d%s" % (
@@ -163,6 +179,7 @@ def main():
         label = os.path.basename(name)[len("callgrind-"):-len(".out")]
         ours = label.startswith("varnicle")
         label = label.replace("-", " -", 1) if ours else label.replace("-", " ")
+        label = label.replace(".records-off", " (records off)")
         costs = callgrind_costs(name)
         total = sum(costs.values())
 
@@ -175,7 +192,7 @@ def main():
             label, total, "%d" % own if ours else "n/a", "%.1f%%" % (100.0 * own / total) if ours else "n/a",
             by(r"^ld-linux"), by(r"^libc\.so"), by(r"^libpcsclite")))
 
-    out.append("\n### Targets\n")
+    out.append("\n### Targets (varnicle with its records on)\n")
     for kind in KINDS:
         v = median["varnicle " + kind]
         ratio = v / median["floor " + kind]

@@ -7,6 +7,7 @@
 #include "app/DriverMessages.h"
 #include "app/HelpTexts.h"
 #include "app/ProgramVersion.h"
+#include "app/VerdictRecord.h"
 #include "card/CSError.h"
 #include "card/CardChannel.h"
 #include "card/ErrorMessages.h"
@@ -55,6 +56,16 @@ ResultCode Connect(const CommandOptions& options)
     return OpenReader(options.readerName, static_cast<std::uint32_t>(options.traceMode));
 }
 
+// Notes where the run stands, with the detail of the code before anything
+// else overwrites it.
+void Note(VerdictFacts* facts, VerdictRoad road, ResultCode code)
+{
+    facts->road = road;
+    facts->code = code;
+    facts->statusWord = LastStatusWord();
+    facts->pcscError = LastPcscError();
+}
+
 // Ends what the run has reached: the transaction, then the connection.
 void Release(bool inTransaction, bool connected) noexcept
 {
@@ -80,6 +91,7 @@ int CommandDriver(int argc, char** argv)
     bool inTransaction = false;
     bool succeeded = false;
     long long start = 0;
+    VerdictFacts facts{nullptr, VerdictRoad::kNone, result::kSuccess, 0, 0, nullptr, 0, nullptr};
 
     try {
         if (argc == 1) {
@@ -88,8 +100,10 @@ int CommandDriver(int argc, char** argv)
         const char* command = argv[1];
         if (std::strncmp(command, "-check", 6) == 0) {
             kind = CommandKind::kNonKeyControl;
+            facts.command = "-check";
         } else if (std::strncmp(command, "-keycheck", 9) == 0) {
             kind = CommandKind::kKeyControl;
+            facts.command = "-keycheck";
         } else if (std::strncmp(command, "-help", 5) == 0) {
             if (argc > 2) {
                 PrintCommandHelp(argv[2]);
@@ -102,8 +116,12 @@ int CommandDriver(int argc, char** argv)
             Raise(driver_message::kUnknownCommand);
         }
 
+        // From here on every road ends in a record; a failure the driver
+        // does not foresee is recorded as unexpected.
+        facts.road = VerdictRoad::kUnexpected;
         LoadReaderName(&options);
         if (argc > 2 && ParseOptions(&options, argv + 2, argc - 2) == 0) {
+            facts.road = VerdictRoad::kOptions;
             Raise(driver_message::kBadOptions);
         }
         const bool silent = options.silent != 0;
@@ -117,10 +135,14 @@ int CommandDriver(int argc, char** argv)
             LogPrintf("%s", driver_message::kConnecting);
         }
 
-        RaiseOnResult(Connect(options), driver_message::kCannotConnect, silent, false);
+        ResultCode code = Connect(options);
+        Note(&facts, VerdictRoad::kConnection, code);
+        RaiseOnResult(code, driver_message::kCannotConnect, silent, false);
         connected = true;
 
-        RaiseOnResult(BeginTransaction(), driver_message::kCannotBeginTransaction, silent, false);
+        code = BeginTransaction();
+        Note(&facts, VerdictRoad::kTransaction, code);
+        RaiseOnResult(code, driver_message::kCannotBeginTransaction, silent, false);
         inTransaction = true;
         moduleType = 0;
 
@@ -128,7 +150,8 @@ int CommandDriver(int argc, char** argv)
             LogPrintf("%s", driver_message::kControlling);
         }
         std::uint32_t serialLength = kSerialResponseSize;
-        ResultCode code = Transmit(SerialReadCommand, sizeof SerialReadCommand, serialResponse, &serialLength);
+        code = Transmit(SerialReadCommand, sizeof SerialReadCommand, serialResponse, &serialLength);
+        Note(&facts, VerdictRoad::kSerial, code);
         if (code != result::kSuccess) {
             if (!silent) {
                 LogPrintf("%s", driver_message::kNoSerialNumber);
@@ -138,8 +161,11 @@ int CommandDriver(int argc, char** argv)
 
         if (options.controlMode >= control_mode::kInvalid) {
             code = result::kParameterError;
+            Note(&facts, VerdictRoad::kControlMode, code);
         } else {
             code = ModuleControl(kind == CommandKind::kKeyControl ? 1 : 0, options.controlMode, &moduleType);
+            Note(&facts, VerdictRoad::kControl, code);
+            facts.moduleType = moduleType;
             if (code == result::kControlNotPassed) {
                 Raise(driver_message::kControlNotPassed);
             }
@@ -153,7 +179,11 @@ int CommandDriver(int argc, char** argv)
 
         EndTransaction();
         inTransaction = false;
+        Note(&facts, VerdictRoad::kUnsupported, result::kControlNotPassed);
         label = BuildSerialLabel(moduleType, serialResponse, silent);
+        facts.road = VerdictRoad::kPassed;
+        facts.code = result::kSuccess;
+        facts.label = label.Text();
         if (silent) {
             LogPrintf("%s", label.Text());
         } else {
@@ -182,12 +212,17 @@ int CommandDriver(int argc, char** argv)
         }
         message.Release();
     } catch (...) {
+        if (facts.road != VerdictRoad::kNone) {
+            facts.road = VerdictRoad::kUnexpected;
+        }
         Release(inTransaction, connected);
         if (options.silent == 0) {
             LogPrintf("%s", driver_message::kUnexpected);
         }
     }
 
+    facts.readerName = options.readerName;
+    WriteVerdict(facts);
     label.Release();
     ClearReaderName(&options);
     return succeeded ? 0 : 1;

@@ -20,3 +20,6 @@ ResultCode Transmit(const std::uint8_t* command, std::uint32_t commandLength, st
                     std::uint32_t* responseLength);
 ResultCode EndTransaction();
 ResultCode CloseReader();
+// The detail of the last failure, as the error messages read it.
+std::uint16_t LastStatusWord();
+std::uint32_t LastPcscError();

@@ -230,3 +230,13 @@ ResultCode CloseReader()
     LogPrintf("Ошибка CloseReader(A, %08X)", static_cast<unsigned>(code));
     return code;
 }
+
+std::uint16_t LastStatusWord()
+{
+    return g_readerSession.lastStatusWord;
+}
+
+std::uint32_t LastPcscError()
+{
+    return g_readerSession.lastPcscError;
+}

@@ -40,6 +40,23 @@ e2e_read_case() {
   case_received=$(e2e_trim "$case_received")
 }
 
+# e2e_read_record NAME TABLE: the row of records.table of that name into
+# record_where, record_ini, record_module, record_arguments, record_switch and
+# record_fields.
+# shellcheck disable=SC2034  # the runners read them
+e2e_read_record() {
+  local row
+  row=$(grep -hE "^${1}[[:space:]]*\|" "$2" | head -n 1)
+  [ -n "$row" ] || return 1
+  IFS='|' read -r _ record_where record_ini record_module record_arguments record_switch record_fields <<<"$row"
+  record_where=$(e2e_trim "$record_where")
+  record_ini=$(e2e_trim "$record_ini")
+  record_module=$(e2e_trim "$record_module")
+  record_arguments=$(e2e_trim "$record_arguments")
+  record_switch=$(e2e_trim "$record_switch")
+  record_fields=$(e2e_trim "$record_fields")
+}
+
 # e2e_readers_ini COLUMN DIRECTORY: the readers.ini that the column names
 # (READER and SECOND_READER from expected.sh); false for an unknown word.
 e2e_readers_ini() {
