@@ -7,6 +7,7 @@
 #include <new>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include "card/PcscErrorText.h"
 #include "card/ReaderSession.h"
 #include "support/AllocationSpy.h"
+#include "support/ArgumentVector.h"
 #include "support/CapturedOutput.h"
 #include "support/ConsoleText.h"
 #include "support/FakePcsc.h"
@@ -80,14 +82,9 @@ protected:
     static DriverRun Drive(std::vector<std::string> arguments)
     {
         arguments.insert(arguments.begin(), "varnicle.exe");
-        std::vector<char*> argv;
-        for (std::string& argument : arguments) {
-            argv.push_back(&argument[0]);
-        }
-        argv.push_back(nullptr);
+        ArgumentVector argv(std::move(arguments));
         DriverRun run{-1, ""};
-        run.output =
-            CaptureOutput([&] { run.status = CommandDriver(static_cast<int>(arguments.size()), argv.data()); });
+        run.output = CaptureOutput([&] { run.status = CommandDriver(argv.Count(), argv.Pointers()); });
         // The elapsed time is the only part of the output that varies.
         static const std::regex elapsed(ConsoleText("Выполнено") + " \\([0-9]+\\.[0-9]{3} " + ConsoleText("сек") +
                                         "\\.\\)\n");

@@ -11,6 +11,7 @@
 #include "card/PcscErrorText.h"
 #include "card/ReaderSession.h"
 #include "support/AllocationSpy.h"
+#include "support/ArgumentVector.h"
 #include "support/CapturedOutput.h"
 #include "support/ConsoleText.h"
 #include "support/FakePcsc.h"
@@ -211,16 +212,12 @@ TEST_P(DriverWipe, LeavesNoTextInFreedMemory)
     c.script(FakePcsc::Get());
     std::vector<std::string> arguments = c.arguments;
     arguments.insert(arguments.begin(), "varnicle.exe");
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) {
-        argv.push_back(&argument[0]);
-    }
-    argv.push_back(nullptr);
+    ArgumentVector argv(arguments);
 
     int status = -1;
     const std::string output = CaptureOutput([&] {
         spy::ArmForAll();
-        status = CommandDriver(static_cast<int>(arguments.size()), argv.data());
+        status = CommandDriver(argv.Count(), argv.Pointers());
         spy::Disarm();
     });
     ASSERT_EQ(status, c.status) << output;

@@ -22,6 +22,7 @@
 #include "card/ErrorMessages.h"
 #include "card/ReaderSession.h"
 #include "control/SerialLabel.h"
+#include "support/ArgumentVector.h"
 #include "support/CapturedOutput.h"
 #include "support/ConsoleText.h"
 #include "support/FakePcsc.h"
@@ -368,14 +369,9 @@ protected:
         FakePcsc::Get().Reset();
         FakePcsc::Get().establishResult = SCARD_E_NO_SERVICE;
         g_readerSession = ReaderSession{};
-        std::vector<std::string> copies = arguments;
-        std::vector<char*> argv;
-        for (std::string& word : copies) {
-            argv.push_back(word.data());
-        }
-        argv.push_back(nullptr);
+        ArgumentVector argv(arguments);
         const TempDirectory directory(true);
-        return CaptureOutput([&argv] { CommandDriver(static_cast<int>(argv.size() - 1), argv.data()); });
+        return CaptureOutput([&argv] { CommandDriver(argv.Count(), argv.Pointers()); });
     }
 
     // The refusals of a command line, as the console shows them.

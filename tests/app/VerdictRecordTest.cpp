@@ -4,12 +4,14 @@
 #include <functional>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "app/CommandDriver.h"
 #include "card/ReaderSession.h"
+#include "support/ArgumentVector.h"
 #include "support/CapturedOutput.h"
 #include "support/FakePcsc.h"
 #include "support/GenuineModule.h"
@@ -56,13 +58,9 @@ protected:
     static int Drive(std::vector<std::string> arguments)
     {
         arguments.insert(arguments.begin(), "varnicle.exe");
-        std::vector<char*> argv;
-        for (std::string& argument : arguments) {
-            argv.push_back(&argument[0]);
-        }
-        argv.push_back(nullptr);
+        ArgumentVector argv(std::move(arguments));
         int status = -1;
-        CaptureOutput([&] { status = CommandDriver(static_cast<int>(arguments.size()), argv.data()); });
+        CaptureOutput([&] { status = CommandDriver(argv.Count(), argv.Pointers()); });
         return status;
     }
 

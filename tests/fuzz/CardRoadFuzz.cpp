@@ -18,11 +18,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "FuzzSupport.h"
 #include "app/CommandDriver.h"
 #include "card/ReaderSession.h"
+#include "support/ArgumentVector.h"
 #include "support/FakePcsc.h"
 #include "support/GenuineModule.h"
 #include "text/WipeString.h"
@@ -493,13 +495,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     arguments.push_back("-a");
     arguments.push_back(kReader);
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) {
-        argv.push_back(&argument[0]);
-    }
-    argv.push_back(nullptr);
+    ArgumentVector argv(std::move(arguments));
 
-    const int status = CommandDriver(static_cast<int>(arguments.size()), argv.data());
+    const int status = CommandDriver(argv.Count(), argv.Pointers());
     const std::string output = fuzz::TakeOutput();
 
     Model model(in);
