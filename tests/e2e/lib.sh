@@ -151,14 +151,38 @@ e2e_clock() {
   printf -v "$1" '%s' "${now//[!0-9]/}"
 }
 
+# e2e_run_standin_case COMMAND STATE: runs COMMAND, one run of the program
+# under wine with the stand-in winscard.dll logging to STATE/standin.log, and
+# runs it once more when the stand-in could not listen on the port it was
+# given (something took the port after e2e_port chose it: the program never
+# saw a reader). COMMAND takes a new port each time.
+e2e_run_standin_case() {
+  local attempt
+  for attempt in 1 2; do
+    rm -f "$2/standin.log" "$2/sim.log"
+    "$1"
+    grep -q '^cannot listen on port' "$2/standin.log" 2>/dev/null || return 0
+    [ "$attempt" -eq 2 ] ||
+      echo "the stand-in: $(grep -m 1 '^cannot listen on port' "$2/standin.log"); once more on another port"
+  done
+}
+
 # e2e_port: a loopback TCP port for this run alone, into e2e_port. Parallel
 # runs each hold one of sixteen slot locks, and a slot owns the ports equal to
 # its number modulo 16, so no two runs pick the same port; of those it takes
-# one nothing uses. The lock (descriptor e2e_port_fd, to be closed in the
-# commands the run starts) lasts as long as the shell.
+# one nothing uses. The ports lie below the kernel's range of ephemeral ports
+# where it leaves room: else an outgoing connection of anything on the
+# machine (the module's own attempts to connect included) may take the port
+# after it was chosen and before the program listens on it. The lock
+# (descriptor e2e_port_fd, to be closed in the commands the run starts) lasts
+# as long as the shell.
 e2e_port() {
-  local directory slot file hex
+  local directory slot file hex low span=1875
   directory=$(lock_file_directory)
+  if read -r low _ </proc/sys/net/ipv4/ip_local_port_range 2>/dev/null &&
+    [[ $low =~ ^[0-9]+$ ]] && [ "$low" -ge $((20000 + 16 * 64)) ]; then
+    span=$(((low - 20000) / 16))
+  fi
   e2e_port_fd=
   for slot in $(seq 0 15); do
     file=$directory/varnicle-port-slot-$slot.lock
@@ -176,7 +200,7 @@ e2e_port() {
     flock -w 300 "$e2e_port_fd" || { echo "${0##*/}: no port slot became free" >&2; return 1; }
   fi
   while :; do
-    e2e_port=$((20000 + slot + 16 * (RANDOM % 1875)))
+    e2e_port=$((20000 + slot + 16 * (RANDOM % span)))
     printf -v hex '%04X' "$e2e_port"
     grep -q ":$hex " /proc/net/tcp /proc/net/tcp6 2>/dev/null || break
   done

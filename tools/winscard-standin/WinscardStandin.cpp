@@ -306,6 +306,7 @@ LONG Listen()
     }
     SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (listener == INVALID_SOCKET) {
+        Log("no socket: error %d", WSAGetLastError());
         return SCARD_E_NO_SERVICE;
     }
     const BOOL reuse = TRUE;
@@ -315,6 +316,8 @@ LONG Listen()
     address.sin_port = htons(static_cast<u_short>(EnvironmentNumber("VARNICLE_STANDIN_PORT", kDefaultPort)));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || listen(listener, 1) != 0) {
+        // The case's log says why the port could not be had.
+        Log("cannot listen on port %u: error %d", static_cast<unsigned>(ntohs(address.sin_port)), WSAGetLastError());
         closesocket(listener);
         return SCARD_E_NO_SERVICE;
     }
