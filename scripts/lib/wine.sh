@@ -59,11 +59,16 @@ wine_prefix_start() {
   # is: services started with an empty one made some later program starts
   # fail at random (ShellExecuteEx).
   wineserver -p
-  if ! LC_ALL=ru_RU.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml=" wine_cmd wineboot -i >"$log" 2>&1 &&
-    # A new prefix's first program waits five minutes at most for wine's
-    # set-up (wineboot --init), which under emulation may take longer and
-    # goes on after that program gave up: the prefix is then waited for.
-    ! { [ "$kind" = x86 ] && wine_prefix_settled "$WINEPREFIX"; }; then
+  local booted=true
+  LC_ALL=ru_RU.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml=" wine_cmd wineboot -i >"$log" 2>&1 || booted=false
+  # A new prefix's first program waits five minutes at most for wine's
+  # set-up (wineboot --init, started by wine itself), which under emulation
+  # takes longer and goes on after that program gave up or even went on: the
+  # set-up is waited for, or the next program would wait those five minutes.
+  if [ "$kind" = x86 ]; then
+    wine_prefix_settled "$WINEPREFIX" && booted=true || booted=false
+  fi
+  if ! $booted; then
     cat "$log" >&2
     echo "${0##*/}: wineboot failed ($kind prefix)" >&2
     return 1
