@@ -16,12 +16,21 @@
 #                            directory) and uses it; wineboot's output in LOG
 #   wine_prefix_stop         ends the wine processes of every prefix this
 #                            script made, and of no other (for an EXIT trap)
+#   wine_prefix_start_status PREFIX KIND LOG STATUS
+#                            wine_prefix_start in a subshell, for a prefix
+#                            made in the background while other work goes on
+#                            (the caller adds PREFIX to wine_prefixes_started);
+#                            at the end STATUS holds "EXIT-STATUS SECONDS" and,
+#                            after a failure, the output
+#   wine_prefix_wait STATUS  waits (an hour at most) until STATUS exists and
+#                            says how long the prefix took; fails, showing
+#                            that output, when it could not be made
 #   wine_cmd ARGS...         runs wine with the loader that wine_use chose
 
 wine_prefixes_started=()
 
 wine_use() {
-  export WINEPREFIX=$1
+  export WINEPREFIX=$1 WINEDEBUG=${WINEDEBUG:--all}
   case $2 in
     both) unset VARNICLE_WINE_LOADER WINELOADER WINEARCH ;;
     x64)
@@ -83,6 +92,36 @@ wine_prefix_start() {
     echo "${0##*/}: wine's OEM code page is ${oem:-unknown}, not 866 (is the locale ru_RU.UTF-8 usable?)" >&2
     return 1
   fi
+}
+
+wine_prefix_start_status() {
+  local prefix=$1 kind=$2 log=$3 status=$4 started=$SECONDS rc=0
+  # The output goes to a file: the wine server keeps what it was given open.
+  (wine_prefix_start "$prefix" "$kind" "$log") >"$status.output" 2>&1 || rc=$?
+  {
+    echo "$rc $((SECONDS - started))"
+    [ "$rc" -eq 0 ] || cat "$status.output"
+  } >"$status.new"
+  mv "$status.new" "$status"
+}
+
+wine_prefix_wait() {
+  local status=$1 rc seconds
+  for _ in $(seq 720); do
+    [ -f "$status" ] && break
+    sleep 5
+  done
+  if [ ! -f "$status" ]; then
+    echo "${0##*/}: the wine prefix made in the background was not ready after an hour" >&2
+    return 1
+  fi
+  read -r rc seconds <"$status"
+  if [ "$rc" != 0 ]; then
+    tail -n +2 "$status" >&2
+    echo "${0##*/}: the wine prefix made in the background failed after $seconds s" >&2
+    return 1
+  fi
+  echo "${0##*/}: the wine prefix made in the background was ready after $seconds s"
 }
 
 # True once no set-up of wine's runs in the prefix PREFIX (30 minutes at
