@@ -75,7 +75,7 @@ wine_prefix_start() {
   # takes longer and goes on after that program gave up or even went on: the
   # set-up is waited for, or the next program would wait those five minutes.
   if [ "$kind" = x86 ]; then
-    wine_prefix_settled "$WINEPREFIX" && booted=true || booted=false
+    wine_prefix_keep "$WINEPREFIX" && wine_prefix_settled "$WINEPREFIX" && booted=true || booted=false
   fi
   if ! $booted; then
     cat "$log" >&2
@@ -122,6 +122,28 @@ wine_prefix_wait() {
     return 1
   fi
   echo "${0##*/}: the wine prefix made in the background was ready after $seconds s"
+}
+
+# Under emulation: once no program of the prefix runs, wine ends its own
+# services, and the next program starts them all again (wineboot --init,
+# services.exe and each service, the better part of a minute apiece there).
+# A command interpreter that waits for input that never comes keeps them
+# running until wine_prefix_stop. True once it runs (30 minutes at most).
+wine_prefix_keep() {
+  local prefix=$1 fifo=$1/.varnicle-keeper pid
+  mkfifo "$fifo" || return 1
+  # Opened for reading and writing: its input never ends. The services it
+  # may start write to its log, with the locale of wineboot's.
+  (cd / && LC_ALL=ru_RU.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml=" wine_cmd cmd.exe /k echo ready \
+    <>"$fifo" >"$fifo.log" 2>&1) >/dev/null 2>&1 &
+  pid=$!
+  for _ in $(seq 360); do
+    grep -q '^ready' "$fifo.log" 2>/dev/null && return 0
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 5
+  done
+  echo "${0##*/}: the process that keeps wine's services running did not start" >&2
+  return 1
 }
 
 # True once no set-up of wine's runs in the prefix PREFIX (30 minutes at
