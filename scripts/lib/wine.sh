@@ -69,13 +69,15 @@ wine_prefix_start() {
   # fail at random (ShellExecuteEx).
   wineserver -p
   local booted=true
-  LC_ALL=ru_RU.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml=" wine_cmd wineboot -i >"$log" 2>&1 || booted=false
-  # A new prefix's first program waits five minutes at most for wine's
-  # set-up (wineboot --init, started by wine itself), which under emulation
-  # takes longer and goes on after that program gave up or even went on: the
-  # set-up is waited for, or the next program would wait those five minutes.
   if [ "$kind" = x86 ]; then
-    wine_prefix_keep "$WINEPREFIX" && wine_prefix_settled "$WINEPREFIX" && booted=true || booted=false
+    # Under emulation the prefix is made by the first program of the keeper
+    # (below), which stays: wine's own set-up (wineboot --init, started by
+    # wine itself) runs for it. That program waits five minutes at most for
+    # the set-up, which there takes longer: the set-up is waited for, or the
+    # next program would wait those five minutes.
+    wine_prefix_keep "$WINEPREFIX" "$log" && wine_prefix_settled "$WINEPREFIX" || booted=false
+  else
+    LC_ALL=ru_RU.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml=" wine_cmd wineboot -i >"$log" 2>&1 || booted=false
   fi
   if ! $booted; then
     cat "$log" >&2
@@ -126,19 +128,20 @@ wine_prefix_wait() {
 
 # Under emulation: once no program of the prefix runs, wine ends its own
 # services, and the next program starts them all again (wineboot --init,
-# services.exe and each service, the better part of a minute apiece there).
-# A command interpreter that waits for input that never comes keeps them
-# running until wine_prefix_stop. True once it runs (30 minutes at most).
+# services.exe and each service, the better part of a minute apiece there;
+# about eight minutes in all). A command interpreter that waits for input
+# that never comes, started as the prefix's first program, keeps them
+# running until wine_prefix_stop. Its output, and that of wine's set-up and
+# services, goes to LOG. True once it runs (30 minutes at most).
 wine_prefix_keep() {
-  local prefix=$1 fifo=$1/.varnicle-keeper pid
+  local prefix=$1 log=$2 fifo=$1/.varnicle-keeper pid
   mkfifo "$fifo" || return 1
-  # Opened for reading and writing: its input never ends. The services it
-  # may start write to its log, with the locale of wineboot's.
+  # Opened for reading and writing: its input never ends.
   (cd / && LC_ALL=ru_RU.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml=" wine_cmd cmd.exe /k echo ready \
-    <>"$fifo" >"$fifo.log" 2>&1) >/dev/null 2>&1 &
+    <>"$fifo" >"$log" 2>&1) >/dev/null 2>&1 &
   pid=$!
   for _ in $(seq 360); do
-    grep -q '^ready' "$fifo.log" 2>/dev/null && return 0
+    grep -q '^ready' "$log" 2>/dev/null && return 0
     kill -0 "$pid" 2>/dev/null || break
     sleep 5
   done
