@@ -16,6 +16,14 @@
 #                            directory) and uses it; wineboot's output in LOG
 #   wine_prefix_stop         ends the wine processes of every prefix this
 #                            script made, and of no other (for an EXIT trap)
+#   wine_prefix_x64_early PREFIX LOG
+#                            a 64-bit prefix, made in a subshell (the
+#                            caller's WINEPREFIX stays), for a machine without
+#                            32-bit support before a binfmt_misc entry of ours
+#                            exists: 64-bit wineboot also starts wine's 32-bit
+#                            set-up, which fails at once there and under
+#                            emulation takes two minutes, for nothing the
+#                            64-bit program needs
 #   wine_prefix_start_status PREFIX KIND LOG STATUS
 #                            wine_prefix_start in a subshell, for a prefix
 #                            made in the background while other work goes on
@@ -70,11 +78,11 @@ wine_prefix_start() {
   wineserver -p
   local booted=true
   if [ "$kind" = x86 ]; then
-    # Under emulation the prefix is made by the first program of the keeper
-    # (below), which stays: wine's own set-up (wineboot --init, started by
-    # wine itself) runs for it. That program waits five minutes at most for
-    # the set-up, which there takes longer: the set-up is waited for, or the
-    # next program would wait those five minutes.
+    # Under emulation the prefix is made by its first program, the keeper
+    # (wine_prefix_keep), for which wine starts its own set-up (wineboot
+    # --init). A program waits five minutes at most for the set-up, which
+    # takes longer there: the set-up is waited for, or the next program
+    # would wait those five minutes.
     wine_prefix_keep "$WINEPREFIX" "$log" && wine_prefix_settled "$WINEPREFIX" || booted=false
   else
     LC_ALL=ru_RU.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml=" wine_cmd wineboot -i >"$log" 2>&1 || booted=false
@@ -94,6 +102,11 @@ wine_prefix_start() {
     echo "${0##*/}: wine's OEM code page is ${oem:-unknown}, not 866 (is the locale ru_RU.UTF-8 usable?)" >&2
     return 1
   fi
+}
+
+wine_prefix_x64_early() {
+  wine_prefixes_started+=("$1")
+  (wine_prefix_start "$1" x64 "$2")
 }
 
 wine_prefix_start_status() {
