@@ -115,7 +115,7 @@ wine_prefix_start_status() {
   (wine_prefix_start "$prefix" "$kind" "$log") >"$status.output" 2>&1 || rc=$?
   {
     echo "$rc $((SECONDS - started))"
-    [ "$rc" -eq 0 ] || cat "$status.output"
+    cat "$status.output"
   } >"$status.new"
   mv "$status.new" "$status"
 }
@@ -136,6 +136,8 @@ wine_prefix_wait() {
     echo "${0##*/}: the wine prefix made in the background failed after $seconds s" >&2
     return 1
   fi
+  # What the making said (a keeper started again, say).
+  tail -n +2 "$status"
   echo "${0##*/}: the wine prefix made in the background was ready after $seconds s"
 }
 
@@ -146,19 +148,31 @@ wine_prefix_wait() {
 # that never comes, started as the prefix's first program, keeps them
 # running until wine_prefix_stop. Its output, and that of wine's set-up and
 # services, goes to LOG. True once it runs (30 minutes at most).
+#
+# Under the emulator a wine process now and then dies of a segmentation
+# fault, the keeper among them. Then the set-up, if it still runs, is
+# waited for, and the keeper is started once more; three times in all.
 wine_prefix_keep() {
-  local prefix=$1 log=$2 fifo=$1/.varnicle-keeper pid
-  mkfifo "$fifo" || return 1
-  # Opened for reading and writing: its input never ends.
-  (cd / && LC_ALL=ru_RU.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml=" wine_cmd cmd.exe /k echo ready \
-    <>"$fifo" >"$log" 2>&1) >/dev/null 2>&1 &
-  pid=$!
-  for _ in $(seq 360); do
-    grep -q '^ready' "$log" 2>/dev/null && return 0
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 5
+  local prefix=$1 log=$2 fifo=$1/.varnicle-keeper pid attempt
+  [ -p "$fifo" ] || mkfifo "$fifo" || return 1
+  : >"$log"
+  for attempt in 1 2 3; do
+    # Opened for reading and writing: its input never ends.
+    (cd / && LC_ALL=ru_RU.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml=" wine_cmd cmd.exe /k echo ready \
+      <>"$fifo" >>"$log" 2>&1) >/dev/null 2>&1 &
+    pid=$!
+    for _ in $(seq 360); do
+      grep -q '^ready' "$log" 2>/dev/null && return 0
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 5
+    done
+    if kill -0 "$pid" 2>/dev/null; then
+      echo "${0##*/}: the process that keeps wine's services running did not start in 30 minutes" >&2
+      return 1
+    fi
+    echo "${0##*/}: the process that keeps wine's services running ended before it was ready (attempt $attempt of 3)" | tee -a "$log" >&2
+    wine_prefix_settled "$prefix" || true
   done
-  echo "${0##*/}: the process that keeps wine's services running did not start" >&2
   return 1
 }
 
