@@ -161,6 +161,7 @@ wine_prefix_keep() {
     (cd / && LC_ALL=ru_RU.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml=" wine_cmd cmd.exe /k echo ready \
       <>"$fifo" >>"$log" 2>&1) >/dev/null 2>&1 &
     pid=$!
+    echo "$pid $(wine_process_start "$pid") $log" >"$prefix/.varnicle-keeper.pid"
     for _ in $(seq 360); do
       grep -q '^ready' "$log" 2>/dev/null && return 0
       kill -0 "$pid" 2>/dev/null || break
@@ -174,6 +175,33 @@ wine_prefix_keep() {
     wine_prefix_settled "$prefix" || true
   done
   return 1
+}
+
+# wine_process_start PID: when the process PID started (clock ticks since
+# boot), or nothing once it has ended. The keeper is not a child of the
+# shells that ask, and an ended process nobody reaps stays as a zombie.
+wine_process_start() {
+  local stat fields
+  stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 0
+  # pid (comm) state ppid ...: comm may hold blanks and parentheses.
+  read -r -a fields <<<"${stat##*) }"
+  [ "${fields[0]}" = Z ] || echo "${fields[19]}"
+}
+
+# For the prefix in use (wine_use), made by wine_prefix_keep: when its keeper
+# has ended since, says so and starts it again, which starts wine's services
+# again (some minutes under emulation). True once the keeper runs, and for
+# a prefix that never had one.
+wine_prefix_kept() {
+  local pid start log
+  [ -f "$WINEPREFIX/.varnicle-keeper.pid" ] || return 0
+  read -r pid start log <"$WINEPREFIX/.varnicle-keeper.pid" || return 1
+  [ "$(wine_process_start "$pid")" != "$start" ] || return 0
+  echo "${0##*/}: the process that kept wine's services running in the 32-bit prefix had ended; it is started again, and with it wine's services"
+  if ! { wine_prefix_keep "$WINEPREFIX" "$log.again" && wine_prefix_settled "$WINEPREFIX"; }; then
+    cat "$log.again" >&2
+    return 1
+  fi
 }
 
 # True once no set-up of wine's runs in the prefix PREFIX (30 minutes at
