@@ -28,11 +28,14 @@
 #                            wine_prefix_start in a subshell, for a prefix
 #                            made in the background while other work goes on
 #                            (the caller adds PREFIX to wine_prefixes_started);
-#                            at the end STATUS holds "EXIT-STATUS SECONDS" and,
-#                            after a failure, the output
-#   wine_prefix_wait STATUS  waits (an hour at most) until STATUS exists and
-#                            says how long the prefix took; fails, showing
-#                            that output, when it could not be made
+#                            at the end STATUS holds "EXIT-STATUS SECONDS" and
+#                            the output
+#   wine_prefix_wait STATUS  waits (an hour at most) until STATUS exists,
+#                            shows that output and says how long the prefix
+#                            took; fails when it could not be made
+#   wine_prefix_kept         for the prefix in use, made for kind x86: starts
+#                            the process that keeps wine's services running
+#                            again if it has ended, saying so
 #   wine_cmd ARGS...         runs wine with the loader that wine_use chose
 
 wine_prefixes_started=()
@@ -83,7 +86,7 @@ wine_prefix_start() {
     # --init). A program waits five minutes at most for the set-up, which
     # takes longer there: the set-up is waited for, or the next program
     # would wait those five minutes.
-    wine_prefix_keep "$WINEPREFIX" "$log" && wine_prefix_settled "$WINEPREFIX" || booted=false
+    wine_prefix_keep "$WINEPREFIX" "$log" || booted=false
   else
     LC_ALL=ru_RU.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml=" wine_cmd wineboot -i >"$log" 2>&1 || booted=false
   fi
@@ -147,7 +150,8 @@ wine_prefix_wait() {
 # about eight minutes in all). A command interpreter that waits for input
 # that never comes, started as the prefix's first program, keeps them
 # running until wine_prefix_stop. Its output, and that of wine's set-up and
-# services, goes to LOG. True once it runs (30 minutes at most).
+# services, goes to LOG. True once it runs and wine's set-up has ended (30
+# minutes at most each).
 #
 # Under the emulator a wine process now and then dies of a segmentation
 # fault, the keeper among them. Then the set-up, if it still runs, is
@@ -163,7 +167,10 @@ wine_prefix_keep() {
     pid=$!
     echo "$pid $(wine_process_start "$pid") $log" >"$prefix/.varnicle-keeper.pid"
     for _ in $(seq 360); do
-      grep -q '^ready' "$log" 2>/dev/null && return 0
+      if grep -q '^ready' "$log" 2>/dev/null; then
+        wine_prefix_settled "$prefix"
+        return
+      fi
       kill -0 "$pid" 2>/dev/null || break
       sleep 5
     done
@@ -198,7 +205,7 @@ wine_prefix_kept() {
   read -r pid start log <"$WINEPREFIX/.varnicle-keeper.pid" || return 1
   [ "$(wine_process_start "$pid")" != "$start" ] || return 0
   echo "${0##*/}: the process that kept wine's services running in the 32-bit prefix had ended; it is started again, and with it wine's services"
-  if ! { wine_prefix_keep "$WINEPREFIX" "$log.again" && wine_prefix_settled "$WINEPREFIX"; }; then
+  if ! wine_prefix_keep "$WINEPREFIX" "$log.again"; then
     cat "$log.again" >&2
     return 1
   fi
