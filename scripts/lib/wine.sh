@@ -218,7 +218,7 @@ wine_prefix_settled() {
   for _ in $(seq 360); do
     busy=
     for pid in $(pgrep -f 'wineboot\.exe'); do
-      tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$prefix" && busy=1
+      tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "WINEPREFIX=$prefix" && busy=1
     done
     [ -n "$busy" ] || break
     sleep 5
