@@ -181,7 +181,7 @@ oldroot_make() {
   if [ -e "$OLDROOT" ] || [ -L "$OLDROOT" ]; then
     oldroot_log "the Debian 11 root $OLDROOT is incomplete or of another recipe: making it again"
   fi
-  oldroot_log "making the Debian 11 root from $mirror (mmdebstrap, amd64 and arm64, about 1.2 GB)"
+  oldroot_log "making the Debian 11 root from $mirror (mmdebstrap, amd64 and arm64, about 1.3 GB)"
   if ! wget -q -T 30 -t 2 -O /dev/null "$mirror/dists/$oldroot_suite/Release"; then
     oldroot_failed "download $mirror/dists/$oldroot_suite/Release" "no network to the Debian mirror? VARNICLE_DEBIAN_MIRROR names another"
     return 1
