@@ -172,9 +172,11 @@ oldroot_acquire() {
 oldroot_make() {
   local mirror new started=$SECONDS
   mirror=$(oldroot_mirror)
-  # Leftovers of interrupted runs (nobody uses them: we hold the lock alone).
-  if ! find "$oldroot_cache" -mindepth 1 -maxdepth 1 \( \( -type d \( -name "$oldroot_suite-root.new.*" -o -name "$oldroot_suite-root.old.*" \) \) \
-    -o \( -type f -name "$oldroot_suite-root.new.*.log" \) \) -exec rm -rf --one-file-system {} +; then
+  # Leftovers of interrupted runs, and of tests/linux/oldroot-test, whose
+  # hard links would keep the old root's files (nobody uses them: we hold
+  # the lock alone).
+  if ! find "$oldroot_cache" -mindepth 1 -maxdepth 1 \( \( -type d \( -name "$oldroot_suite-root.new.*" -o -name "$oldroot_suite-root.old.*" \
+    -o -name ".oldroot-test.*" \) \) -o \( -type f -name "$oldroot_suite-root.new.*.log" \) \) -exec rm -rf --one-file-system {} +; then
     oldroot_failed "remove the leftovers of an earlier run in $oldroot_cache"
     return 1
   fi
