@@ -37,8 +37,62 @@
 #                            the process that keeps wine's services running
 #                            again if it has ended, saying so
 #   wine_cmd ARGS...         runs wine with the loader that wine_use chose
+#   wine_namespace SCRIPT ARGS...
+#                            runs SCRIPT ARGS again in PID and mount
+#                            namespaces of its own (and a /proc of its own),
+#                            unless this is a script of the run that
+#                            scripts/test began (wine_in_run)
+#   wine_in_run              true in a script that scripts/test started
+#                            (VARNICLE_X86_MODE set), inside the namespace
+#                            that scripts/test exported as
+#                            VARNICLE_PID_NAMESPACE: the prefixes that it hands
+#                            on (VARNICLE_X64_PREFIX, VARNICLE_MSI_X64_PREFIX,
+#                            VARNICLE_X86_PREFIX with VARNICLE_X86_PREFIX_STATUS)
+#                            are for this script to use
+#   wine_handed VARIABLE     the value of VARIABLE within the run, else nothing
+#
+# Wine signals and traces its processes by their PIDs, so the clients of a
+# prefix and its wineserver share one PID namespace. A script run alone makes
+# its own: whatever it started, wineservers, wine's services and the emulated
+# prefix's keeper included, ends when it ends. scripts/test makes one for the
+# whole run and marks it with VARNICLE_PID_NAMESPACE; test-windows and
+# check-msi then stay in it, beside the keeper of the 32-bit prefix they share.
 
 wine_prefixes_started=()
+wine_namespace() {
+  local here
+  here=$(readlink /proc/self/ns/pid 2>/dev/null) || here=
+  if [ -n "$here" ] && [ "${VARNICLE_PID_NAMESPACE_NEW:-}" = "$here" ]; then
+    # Made for this script just now.
+    unset VARNICLE_PID_NAMESPACE_NEW
+    return 0
+  fi
+  ! wine_in_run || return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    # unshare --pid needs root: the scripts' exit traps stop what they made.
+    return 0
+  fi
+  # The first process of a PID namespace ignores signals it has no handler
+  # for and reaps every orphan: a shell, with the script as its child.
+  # unshare passes the script's exit status on; when unshare is killed, so is
+  # everything in the namespace.
+  exec unshare --pid --fork --kill-child --mount-proc -- bash -c '
+    VARNICLE_PID_NAMESPACE_NEW=$(readlink /proc/self/ns/pid) || exit 1
+    export VARNICLE_PID_NAMESPACE_NEW
+    "$@"
+    exit' "$1" "$@"
+}
+
+wine_in_run() {
+  [ -n "${VARNICLE_X86_MODE:-}" ] && [ -n "${VARNICLE_PID_NAMESPACE:-}" ] &&
+    [ "$(readlink /proc/self/ns/pid 2>/dev/null)" = "$VARNICLE_PID_NAMESPACE" ]
+}
+
+wine_handed() {
+  if wine_in_run; then
+    printf '%s' "${!1:-}"
+  fi
+}
 
 wine_use() {
   export WINEPREFIX=$1 WINEDEBUG=${WINEDEBUG:--all}
@@ -98,9 +152,10 @@ wine_prefix_start() {
   # Under emulation every program start takes the better part of a minute:
   # there the byte-exact -help of the smoke set proves code page 866.
   [ "$kind" != x86 ] || return 0
-  # Wine writes the code pages of the locale it runs in to the registry.
+  # Wine writes the code pages of the locale it runs in to the registry. No
+  # answer at all is reported as the wrong one.
   oem=$("$(dirname "${BASH_SOURCE[0]}")/../wine-run" reg query 'HKLM\System\CurrentControlSet\Control\Nls\CodePage' \
-    /v OEMCP </dev/null 2>/dev/null | grep -o 'REG_SZ *[0-9]*' | tr -cd '0-9')
+    /v OEMCP </dev/null 2>/dev/null | grep -o 'REG_SZ *[0-9]*' | tr -cd '0-9') || oem=
   if [ "$oem" != 866 ]; then
     echo "${0##*/}: wine's OEM code page is ${oem:-unknown}, not 866 (is the locale ru_RU.UTF-8 usable?)" >&2
     return 1
@@ -157,7 +212,7 @@ wine_prefix_wait() {
 # fault, the keeper among them. Then the set-up, if it still runs, is
 # waited for, and the keeper is started once more; three times in all.
 wine_prefix_keep() {
-  local prefix=$1 log=$2 fifo=$1/.varnicle-keeper pid attempt
+  local prefix=$1 log=$2 fifo=$1/.varnicle-keeper pid start attempt
   [ -p "$fifo" ] || mkfifo "$fifo" || return 1
   : >"$log"
   for attempt in 1 2 3; do
@@ -165,16 +220,17 @@ wine_prefix_keep() {
     (cd / && LC_ALL=ru_RU.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml=" wine_cmd cmd.exe /k echo ready \
       <>"$fifo" >>"$log" 2>&1) >/dev/null 2>&1 &
     pid=$!
-    echo "$pid $(wine_process_start "$pid") $log" >"$prefix/.varnicle-keeper.pid"
+    start=$(wine_process_start "$pid")
+    echo "$pid $start $log" >"$prefix/.varnicle-keeper.pid"
     for _ in $(seq 360); do
       if grep -q '^ready' "$log" 2>/dev/null; then
         wine_prefix_settled "$prefix"
         return
       fi
-      kill -0 "$pid" 2>/dev/null || break
+      wine_process_alive "$pid" "$start" || break
       sleep 5
     done
-    if kill -0 "$pid" 2>/dev/null; then
+    if wine_process_alive "$pid" "$start"; then
       echo "${0##*/}: the process that keeps wine's services running did not start in 30 minutes" >&2
       return 1
     fi
@@ -195,6 +251,12 @@ wine_process_start() {
   [ "${fields[0]}" = Z ] || echo "${fields[19]}"
 }
 
+# wine_process_alive PID START: true while the process PID that started at
+# START (wine_process_start; nothing if it had ended by then) runs.
+wine_process_alive() {
+  [ -n "$2" ] && [ "$(wine_process_start "$1")" = "$2" ]
+}
+
 # For the prefix in use (wine_use), made by wine_prefix_keep: when its keeper
 # has ended since, says so and starts it again, which starts wine's services
 # again (some minutes under emulation). True once the keeper runs, and for
@@ -203,7 +265,7 @@ wine_prefix_kept() {
   local pid start log
   [ -f "$WINEPREFIX/.varnicle-keeper.pid" ] || return 0
   read -r pid start log <"$WINEPREFIX/.varnicle-keeper.pid" || return 1
-  [ "$(wine_process_start "$pid")" != "$start" ] || return 0
+  ! wine_process_alive "$pid" "$start" || return 0
   echo "${0##*/}: the process that kept wine's services running in the 32-bit prefix had ended; it is started again, and with it wine's services"
   if ! wine_prefix_keep "$WINEPREFIX" "$log.again"; then
     cat "$log.again" >&2
@@ -233,6 +295,22 @@ wine_prefix_stop() {
   for prefix in "${wine_prefixes_started[@]}"; do
     WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
     WINEPREFIX=$prefix wineserver -w 2>/dev/null || true
+    wine_server_dir_remove "$prefix"
   done
   wine_prefixes_started=()
+}
+
+# Debian's wine keeps a prefix's server socket in
+# TMPDIR/wine-XXXXXX/server-DEV-INODE: a directory made for the prefix, whose
+# name the file "wineserver" in the prefix holds, and the prefix's device and
+# inode in hexadecimal. Once the server has ended, nothing uses them.
+wine_server_dir_remove() {
+  local prefix=$1 name dev ino dir
+  name=$(cat "$prefix/wineserver" 2>/dev/null) || return 0
+  [[ $name =~ ^wine-[A-Za-z0-9]{6}$ ]] || return 0
+  read -r dev ino < <(stat -c '%d %i' "$prefix") || return 0
+  dir=${TMPDIR:-/tmp}/$name
+  [ -d "$dir" ] && [ ! -L "$dir" ] && [ -O "$dir" ] || return 0
+  rm -rf "${dir:?}/$(printf 'server-%x-%x' "$dev" "$ino")"
+  rmdir "$dir" 2>/dev/null || true
 }
