@@ -1,8 +1,8 @@
 # shellcheck shell=bash  # sourced, never run: no #! line to say so
 # Lock files in directories that everyone may write to (/run/lock): a name
 # there can be planted by another user before we first create it, as a link
-# to a file of root's or as a file of their own. Sourced by scripts/lib/pcsc.sh
-# and tests/e2e/lib.sh; safe under set -e.
+# to a file of root's or as a file of their own. Sourced by
+# tests/e2e/lib.sh (the port slots of the wine cases); safe under set -e.
 
 # lock_file_claim PATH: true when PATH is a regular file (not a link) of this
 # user's or of root's, creating it first when the name is free. A lock is

@@ -1,121 +1,186 @@
 # shellcheck shell=bash  # sourced, never run: no #! line to say so
 # Bash functions that bring up the PC/SC service with the vpcd virtual reader
-# and a virtual module, and take down again only what they started.
-# Sourced by scripts/demo and the end-to-end tests; safe under set -e. Every
-# process started here gets SIGTERM when the script that started it dies
-# (setpriv --pdeathsig), so a killed run leaves no daemon or module behind;
-# the lock keeps the demo and the end-to-end cases from using the virtual
-# reader at the same time. Start processes from the script's own shell, never
-# from a subshell such as $(...): they would die with the subshell.
+# and a virtual module for the demo and the end-to-end tests, and take down
+# again what they started. Safe under set -e. Start processes from the
+# script's own shell, never from a subshell such as $(...): they would die
+# with the subshell.
+#
+# The test's pcscd runs in places of its own: pcsc_private runs the calling
+# script again as the first process of new mount, network and PID namespaces
+# with a fresh /run, so pcscd's socket, its pid file and vpcd's TCP ports are
+# seen by nothing else on the machine, the machine's USB readers are out of
+# its sight, and everything started there ends with the script, even on
+# SIGKILL. Runs therefore never meet, and a pcscd of the system's is never
+# used, unless VARNICLE_USE_SYSTEM_PCSCD=1 asks for it: then the script stays
+# where it is and uses the system's service (started on demand by systemd or
+# already running), which it never stops.
 #
 # Before use set:
 #   PCSC_STATE  a private directory for logs and process ids
 #   PCSC_TOOLS  the directory holding varnicle-sim and varnicle-probe
-# Then: pcsc_lock, pcsc_start, sim_start ARGS..., sim_stop, pcsc_stop.
-# pcsc_cleanup (for an EXIT trap) stops whatever is still running.
-# PCSCD_DEBUG=1 runs pcscd with -d; its log is $PCSC_STATE/pcscd.log, the
-# module's (with every APDU) $PCSC_STATE/sim.log.
+# Then: pcsc_private SCRIPT ARGS... first (SCRIPT: the caller, by a path that
+# names it from the current directory), then pcsc_start, sim_start ARGS...,
+# sim_stop, pcsc_stop. pcsc_cleanup (for an EXIT trap) stops whatever is
+# still running. PCSCD_DEBUG=1 runs pcscd with -d; its log is
+# $PCSC_STATE/pcscd.log, the module's (with every APDU) $PCSC_STATE/sim.log.
 
 PCSC_READER="${PCSC_READER:-Virtual PCD 00 00}"
 PCSC_PORT="${PCSC_PORT:-35963}"
-PCSC_LOCK_FILE="${PCSC_LOCK_FILE:-/run/lock/varnicle-vpcd.lock}"
-# shellcheck source=lockfile.sh
-source "$(dirname "${BASH_SOURCE[0]}")/lockfile.sh"
 # shellcheck source=proc.sh
 source "$(dirname "${BASH_SOURCE[0]}")/proc.sh"
 
-# Open from the start, so that every process started here can be told to close
-# it: a leftover child must not hold the lock. Only root makes the shared lock
-# file; another user shares it when it is there and otherwise takes one of
-# their own.
-pcsc_lock_error=
-if [ "$(id -u)" -ne 0 ] && ! { [ -e "$PCSC_LOCK_FILE" ] && lock_file_claim "$PCSC_LOCK_FILE"; }; then
-  PCSC_LOCK_FILE="$(lock_file_directory)/varnicle-vpcd-$(id -u).lock"
-fi
-if lock_file_claim "$PCSC_LOCK_FILE"; then
-  exec {pcsc_lock_fd}<"$PCSC_LOCK_FILE"
-else
-  pcsc_lock_error="the lock file $PCSC_LOCK_FILE is not a plain file of root's or this user's; remove it"
-  exec {pcsc_lock_fd}</dev/null
-fi
 pcsc_daemon_pid=
 pcsc_sim_pid=
 pcsc_sim_count=
+# Where pcsc_private put the run: own (namespaces of its own) or system
+# (VARNICLE_USE_SYSTEM_PCSCD=1).
+pcsc_road=
 # Whose service pcsc_start found or started: own, system, or socket (the
 # system's, started on demand by systemd).
+# shellcheck disable=SC2034  # read by the scripts that source this
 pcsc_service=
 
 pcsc_log() {
   echo "${0##*/}: $*" >&2
 }
 
-# Waits (up to 5 minutes) until no other demo or test holds the virtual reader.
-pcsc_lock() {
-  if [ -n "$pcsc_lock_error" ]; then
-    pcsc_log "$pcsc_lock_error"
-    return 1
+# True in the namespaces pcsc_private made (or another place made for the
+# test's service, such as check-oldbase's Debian 11 root):
+# VARNICLE_PCSC_NAMESPACE names this very network namespace, and it has no
+# interface but loopback, which the machine's own never is. The name is
+# inherited, so a runner started by another one inside shares its place.
+pcsc_private_here() {
+  local here interfaces
+  [ -n "${VARNICLE_PCSC_NAMESPACE:-}" ] || return 1
+  here=$(readlink /proc/self/ns/net 2>/dev/null) || return 1
+  [ "$here" = "$VARNICLE_PCSC_NAMESPACE" ] || return 1
+  interfaces=$(sed -n '3,$s/^ *\([^:]*\):.*/\1/p' /proc/self/net/dev 2>/dev/null)
+  [ "$interfaces" = lo ]
+}
+
+# pcsc_private SCRIPT [ARG...]: returns at once inside the private place, or
+# with VARNICLE_USE_SYSTEM_PCSCD=1; otherwise runs SCRIPT ARG... there in
+# place of this shell and never returns. Returns 77 when this machine cannot
+# make the namespaces (not root, no unshare or ip).
+pcsc_private() {
+  if pcsc_private_here; then
+    pcsc_road=own
+    # The first process of a PID namespace gets no signal that it does not
+    # handle, and unshare passes none on: handled here, they end the run
+    # (and with it the namespace) as they would anywhere else.
+    trap 'exit 129' HUP
+    trap 'exit 130' INT
+    trap 'exit 143' TERM
+    return 0
   fi
-  if ! flock -w 300 "$pcsc_lock_fd"; then
-    pcsc_log "the virtual reader stayed in use by another run (lock $PCSC_LOCK_FILE)"
-    return 1
+  if [ "${VARNICLE_USE_SYSTEM_PCSCD:-}" = 1 ]; then
+    pcsc_road=system
+    return 0
   fi
+  if [ "$(id -u)" -ne 0 ]; then
+    pcsc_log "the test's pcscd runs in namespaces of its own, which needs root;" \
+      "VARNICLE_USE_SYSTEM_PCSCD=1 uses the system's PC/SC service instead"
+    return 77
+  fi
+  if ! command -v ip >/dev/null 2>&1; then
+    pcsc_log "ip is not installed (scripts/setup iproute2); it brings up the namespace's loopback"
+    return 77
+  fi
+  if ! unshare --mount --net --pid --fork --kill-child true 2>/dev/null; then
+    pcsc_log "cannot make mount, network and PID namespaces here (unshare)"
+    return 77
+  fi
+  # The setting-up runs from the function's text: no command of its own
+  # that would mount over the machine's /run when called by hand.
+  exec unshare --mount --propagation private --net --pid --fork --kill-child --mount-proc -- \
+    "$BASH" -c "$(declare -f pcsc_private_enter); pcsc_private_enter \"\$@\"" pcsc-private "$BASH" "$@"
+}
+
+# The first process in the new namespaces: a fresh /run (pcscd's directory
+# and a lock directory in it), the USB devices hidden from pcscd's drivers,
+# loopback up for vpcd's ports; then the script.
+pcsc_private_enter() {
+  set -e
+  mount -t tmpfs -o mode=0755,size=4m varnicle-run /run
+  mkdir -m 1777 /run/lock
+  mkdir -m 0755 /run/pcscd
+  if [ -d /dev/bus/usb ]; then
+    mount -t tmpfs -o mode=0755,size=64k varnicle-no-usb /dev/bus/usb
+  fi
+  ip link set lo up
+  VARNICLE_PCSC_NAMESPACE=$(readlink /proc/self/ns/net)
+  export VARNICLE_PCSC_NAMESPACE
+  exec "$@"
 }
 
 pcsc_probe() {
-  "$PCSC_TOOLS/varnicle-probe" "$@" {pcsc_lock_fd}>&-
+  "$PCSC_TOOLS/varnicle-probe" "$@"
 }
 
-# Starts pcscd in the foreground mode, in the background, unless a PC/SC
-# service already answers; then waits until it lists the virtual reader.
-# Returns 77 when this machine cannot run it (no pcscd or vpcd, not root).
+# Starts pcscd in the private place, in the foreground mode, in the
+# background, with the vpcd reader only; or with VARNICLE_USE_SYSTEM_PCSCD=1
+# finds the system's service. Then waits until the service lists the virtual
+# reader. Returns 77 when this machine cannot run it.
 pcsc_start() {
-  if pcsc_socket_activated; then
-    # systemd owns the socket and starts pcscd at the first connection: a
-    # pcscd of ours could not listen there, and stopping the system's is not
-    # ours to do.
-    pcsc_service=socket
-    pcsc_log "pcscd is started on demand by systemd (pcscd.socket); using that service"
-    if ! pcsc_probe --timeout 3000 wait-reader "$PCSC_READER"; then
-      pcsc_log "the service behind pcscd.socket does not list the reader \"$PCSC_READER\"; install vsmartcard-vpcd and restart pcscd"
+  case $pcsc_road in
+    own) ;;
+    system)
+      pcsc_system_service
+      return
+      ;;
+    *)
+      pcsc_log "pcsc_start before pcsc_private"
       return 1
-    fi
-    return 0
-  fi
-  if pcsc_probe list >/dev/null 2>&1; then
-    # A service of the system's own: use it, never stop it.
-    pcsc_service=system
-    if ! pcsc_probe --timeout 3000 wait-reader "$PCSC_READER"; then
-      pcsc_log "a PC/SC service is running without the reader \"$PCSC_READER\"; stop it or install vsmartcard-vpcd"
-      return 1
-    fi
-    return 0
+      ;;
+  esac
+  if ! pcsc_private_here; then
+    pcsc_log "not in the test's own namespaces: no pcscd is started on the machine's /run/pcscd"
+    return 1
   fi
   if ! command -v pcscd >/dev/null 2>&1 && [ ! -x /usr/sbin/pcscd ]; then
     pcsc_log "pcscd is not installed (scripts/setup pcscd vsmartcard-vpcd)"
     return 77
   fi
-  if ! ls /etc/reader.conf.d/*vpcd* >/dev/null 2>&1; then
+  local configs=(/etc/reader.conf.d/*vpcd*)
+  if [ ! -f "${configs[0]}" ]; then
     pcsc_log "the vpcd reader driver is not installed (scripts/setup pcscd vsmartcard-vpcd)"
     return 77
   fi
-  # pcscd puts its socket and pid file in /run/pcscd, the system service's
-  # own directory, which is never handed to another user.
-  if [ "$(id -u)" -ne 0 ]; then
-    pcsc_log "starting pcscd needs root; or start the system's PC/SC service with vsmartcard-vpcd installed"
-    return 77
-  fi
-  mkdir -p /run/pcscd
+  # Only vpcd's entry: no other reader the machine's configuration names.
+  mkdir -p /run/pcscd "$PCSC_STATE/reader.conf.d"
+  cp "${configs[@]}" "$PCSC_STATE/reader.conf.d/"
   local pcscd=pcscd debug=()
   command -v pcscd >/dev/null 2>&1 || pcscd=/usr/sbin/pcscd
   [ -n "${PCSCD_DEBUG:-}" ] && debug=(-d)
-  setpriv --pdeathsig TERM -- "$pcscd" -f "${debug[@]}" >"$PCSC_STATE/pcscd.log" 2>&1 {pcsc_lock_fd}>&- &
+  setpriv --pdeathsig TERM -- "$pcscd" -f -c "$PCSC_STATE/reader.conf.d" "${debug[@]}" \
+    >"$PCSC_STATE/pcscd.log" 2>&1 &
   pcsc_daemon_pid=$!
-  # shellcheck disable=SC2034  # read by the scripts that source this
   pcsc_service=own
   if ! pcsc_probe wait-reader "$PCSC_READER"; then
     pcsc_log "pcscd did not list \"$PCSC_READER\"; its log:"
     tail -n 20 "$PCSC_STATE/pcscd.log" >&2
     pcsc_stop
+    return 1
+  fi
+}
+
+# The system's service, asked for with VARNICLE_USE_SYSTEM_PCSCD=1: used,
+# never started nor stopped.
+# shellcheck disable=SC2034  # pcsc_service is read by the scripts that source this
+pcsc_system_service() {
+  if pcsc_socket_activated; then
+    # systemd owns the socket and starts pcscd at the first connection.
+    pcsc_service=socket
+    pcsc_log "pcscd is started on demand by systemd (pcscd.socket); using that service"
+  elif pcsc_probe list >/dev/null 2>&1; then
+    pcsc_service=system
+  else
+    pcsc_log "VARNICLE_USE_SYSTEM_PCSCD=1, but no PC/SC service of the system's answers;" \
+      "start pcscd with vsmartcard-vpcd installed, or leave the variable unset"
+    return 77
+  fi
+  if ! pcsc_probe --timeout 3000 wait-reader "$PCSC_READER"; then
+    pcsc_log "the system's PC/SC service does not list the reader \"$PCSC_READER\"; install vsmartcard-vpcd and restart pcscd"
     return 1
   fi
 }
@@ -141,7 +206,7 @@ pcsc_kill() {
 # service sees it as a card in the reader.
 sim_start() {
   setpriv --pdeathsig TERM -- "$PCSC_TOOLS/varnicle-sim" --port "$PCSC_PORT" --log "$@" \
-    >"$PCSC_STATE/sim.log" 2>&1 {pcsc_lock_fd}>&- &
+    >"$PCSC_STATE/sim.log" 2>&1 &
   pcsc_sim_pid=$!
   # The probe prints the reader's event count, which sim_stop waits to see change.
   if ! pcsc_probe wait-card "$PCSC_READER" present >"$PCSC_STATE/sim.count"; then
@@ -151,8 +216,8 @@ sim_start() {
     return 1
   fi
   pcsc_sim_count=$(cat "$PCSC_STATE/sim.count")
-  # vpcd serves one module at a time; another one's card may be what the probe
-  # saw. Ours is in the reader once vpcd talks to it.
+  # On the system's service another run's module may be what the probe saw
+  # (vpcd serves one at a time). Ours is in the reader once vpcd talks to it.
   for _ in $(seq 250); do
     grep -q '^varnicle-sim: > ' "$PCSC_STATE/sim.log" && return 0
     sleep 0.02

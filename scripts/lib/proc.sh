@@ -29,3 +29,9 @@ proc_stop() {
   fi
   wait "$pid" 2>/dev/null || true
 }
+
+# proc_signal SIGNAL PID: sends SIGNAL to PID only while it is a child of
+# this shell not yet reaped; false otherwise.
+proc_signal() {
+  proc_own_child "$2" && kill "-$1" "$2" 2>/dev/null
+}
